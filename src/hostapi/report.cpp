@@ -1,0 +1,34 @@
+#include "hostapi/report.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+
+#include "diagnostics/stackwalk.h"
+#include "hostapi/runtime.h"
+#include "tesselsim/tesselsim.h"
+
+namespace ts {
+
+namespace {
+thread_local char tMessageBuffer[256];
+}
+
+void ReportAssertion(const char* file, int32_t line, const char* format, ...) {
+    if (format != nullptr) {
+        va_list args;
+        va_start(args, format);
+        std::vsnprintf(tMessageBuffer, sizeof tMessageBuffer, format, args);
+        va_end(args);
+    } else {
+        tMessageBuffer[0] = '\0';
+    }
+    // Leave out ReportAssertion itself: the stack starts at the reporting site.
+    const std::string stack = CallStackText(1);
+    HostCallback callback = CurrentHostCallback();
+    if (callback == nullptr) return;
+    SimAssertionReport record{stack.c_str(), tMessageBuffer, file, line};
+    callback(SIM_CALLBACK_ASSERTION, &record);
+}
+
+}  // namespace ts

@@ -1,0 +1,34 @@
+// The library's process-wide objects, reached from the exports. Nothing else
+// in the library is global.
+#pragma once
+
+#include <atomic>
+#include <memory>
+
+#include "hostapi/logger.h"
+#include "simlib/disease.h"
+#include "simlib/elementtable.h"
+#include "simlib/simthread.h"
+#include "simlib/world.h"
+#include "tesselsim/tesselsim.h"
+
+namespace ts {
+
+struct Runtime {
+    std::atomic<HostCallback> callback{nullptr};
+    std::unique_ptr<Logger> logger;
+    std::unique_ptr<SimThread> simThread;
+    HostExchange exchange;
+    std::unique_ptr<World> simData;
+    ElementTable elementTable;
+    DiseaseTable diseaseTable;
+};
+
+Runtime& GetRuntime();
+HostCallback CurrentHostCallback();
+
+// Stops the sim thread, clears the callback, destroys the world, the result
+// buffers and the tables.
+void Teardown();
+
+}  // namespace ts

@@ -1,0 +1,75 @@
+// Immediate handlers for the tables and the small world settings.
+#include <cstring>
+#include <string>
+
+#include "hostapi/handlers.h"
+#include "hostapi/report.h"
+#include "hostapi/runtime.h"
+
+namespace ts {
+
+namespace {
+// Tables are read without locks by the sim thread: they are not replaced
+// under a running simulation.
+bool SimulationRunning() {
+    Runtime& rt = GetRuntime();
+    return rt.simThread && rt.simThread->IsRunning();
+}
+}  // namespace
+
+uint64_t HandleLoadElementTable(BinaryBufferReader& reader) {
+    if (SimulationRunning()) {
+        TS_WARN("LoadElementTable refused: the simulation is running");
+        return 0;
+    }
+    ElementTable table;
+    std::string error;
+    if (!ParseElementTable(reader, table, error)) {
+        TS_WARN("LoadElementTable refused, previous table kept: %s", error.c_str());
+        return 0;
+    }
+    ElementTable& current = GetRuntime().elementTable;
+    current = std::move(table);
+    return static_cast<uint64_t>(current.count());
+}
+
+uint64_t HandleLoadDiseaseTable(BinaryBufferReader& reader) {
+    if (SimulationRunning()) {
+        TS_WARN("LoadDiseaseTable refused: the simulation is running");
+        return 0;
+    }
+    Runtime& rt = GetRuntime();
+    DiseaseTable table;
+    std::string error;
+    if (!ParseDiseaseTable(reader, rt.elementTable.count(), table, error)) {
+        TS_WARN("%s", error.c_str());
+        return 0;
+    }
+    rt.diseaseTable = std::move(table);
+    return 0;
+}
+
+uint64_t HandleStoreRecordList(BinaryBufferReader& reader) {
+    // Waits for a running cycle to end; nothing reads the records.
+    std::lock_guard<std::mutex> guard(GetRuntime().exchange.cycleLock);
+    StoreRecordListPayload payload;
+    if (!reader.Read(payload)) TS_WARN("StoreRecordList: payload of %llu bytes, 12 needed",
+                                       static_cast<unsigned long long>(reader.size()));
+    return 0;
+}
+
+uint64_t HandleNoOp(BinaryBufferReader&) { return 0; }
+
+uint64_t HandleSetWorldFlags(BinaryBufferReader& reader) {
+    SetWorldFlagsPayload payload;
+    if (!reader.Read(payload)) {
+        TS_WARN("SetWorldFlags: payload of %llu bytes, 2 needed", static_cast<unsigned long long>(reader.size()));
+        return 0;
+    }
+    World* world = GetRuntime().simData.get();
+    if (world != nullptr)
+        world->worldFlags = static_cast<uint8_t>((world->worldFlags & ~payload.clearBits) | payload.setBits);
+    return 0;
+}
+
+}  // namespace ts

@@ -1,0 +1,89 @@
+#include "simlib/simframemanager.h"
+
+#include <cstring>
+
+#include "hostapi/report.h"
+
+namespace ts {
+
+SimFrameManager::SimFrameManager() { CloseFrame(); }
+
+void SimFrameManager::CloseFrame() {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (currentFrame_) {
+        if (readyFrames_.size() < MaxReadyFrames) {
+            readyFrames_.push_back(std::move(currentFrame_));
+        } else {
+            // The backlog is full: the frame is taken straight back and later
+            // messages join it.
+            freeFrames_.push_back(std::move(currentFrame_));
+        }
+    }
+    if (!freeFrames_.empty()) {
+        currentFrame_ = std::move(freeFrames_.back());
+        freeFrames_.pop_back();
+    } else {
+        currentFrame_ = std::make_unique<PendingFrame>();
+    }
+}
+
+EnqueueResult SimFrameManager::EnqueueMessage(uint32_t id, const void* data, int32_t size) {
+    const QueuedMessageInfo* queued = FindQueuedMessage(id);
+    uint32_t required = 0;
+    if (queued != nullptr) {
+        required = queued->size;
+    } else if (id == SIM_MSG_END_FRAME) {
+        required = sizeof(EndFramePayload);
+    } else if (id == SIM_MSG_SET_FRAME_PARAMETERS) {
+        required = sizeof(SetFrameParametersPayload);
+    } else {
+        return EnqueueResult::NotHandled;
+    }
+    if (data == nullptr || size < 0 || static_cast<uint32_t>(size) < required) {
+        TS_WARN("message 0x%08x refused: payload of %d bytes, %u needed", id, size, required);
+        return EnqueueResult::Refused;
+    }
+    PendingFrame& frame = *currentFrame_;
+    if (queued != nullptr) {
+        frame.queue(queued->slot).Append(data, queued->size);
+    } else if (id == SIM_MSG_SET_FRAME_PARAMETERS) {
+        std::memcpy(&frame.frameParameters, data, sizeof frame.frameParameters);
+        frame.hasFrameParameters = true;
+    } else {
+        EndFramePayload end;
+        std::memcpy(&end, data, sizeof end);
+        frame.dt = end.dt;
+        const Region region{end.minX + 1, end.minY + 1, end.maxX + 1, end.maxY + 1};
+        frame.region = region;
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            region_ = region;
+        }
+        CloseFrame();
+    }
+    return EnqueueResult::Handled;
+}
+
+size_t SimFrameManager::TakeReadyFrames() {
+    std::lock_guard<std::mutex> guard(lock_);
+    for (auto& frame : doneFrames_) freeFrames_.push_back(std::move(frame));
+    doneFrames_.clear();
+    for (auto& frame : readyFrames_) processingFrames.push_back(std::move(frame));
+    readyFrames_.clear();
+    nextIndex = 0;
+    return processingFrames.size();
+}
+
+void SimFrameManager::RetireAppliedFrames() {
+    std::lock_guard<std::mutex> guard(lock_);
+    for (uint32_t i = 0; i < nextIndex; ++i) doneFrames_.push_back(std::move(processingFrames[i]));
+    processingFrames.erase(processingFrames.begin(), processingFrames.begin() + nextIndex);
+    nextIndex = 0;
+}
+
+size_t SimFrameManager::readyCount() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return readyFrames_.size();
+}
+
+}  // namespace ts

@@ -1,0 +1,68 @@
+// Frames of queued messages: the host fills the current frame, EndFrame closes
+// it, and the sim thread takes the closed frames, applies them and hands them
+// back for reuse.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "simlib/messagequeues.h"
+#include "simlib/world.h"
+#include "tesselsim/tesselsim.h"
+
+namespace ts {
+
+struct PendingFrame {
+    float dt = 0.0f;
+    std::array<MessageQueue, kQueueCount> queues;
+    SetFrameParametersPayload frameParameters{};
+    // False until a SetFrameParameters arrives: the world then keeps its own.
+    bool hasFrameParameters = false;
+    // The active region of the EndFrame that closed this frame (sim
+    // coordinates, already shifted by the border).
+    Region region;
+
+    MessageQueue& queue(QueueSlot slot) { return queues[slot]; }
+};
+
+enum class EnqueueResult : uint8_t {
+    NotHandled,  // neither queued nor frame-direct
+    Handled,
+    Refused,  // a queued or frame-direct id whose payload is too short
+};
+
+class SimFrameManager {
+public:
+    static constexpr size_t MaxReadyFrames = 30;
+
+    SimFrameManager();
+
+    // Host thread: queued and frame-direct messages.
+    EnqueueResult EnqueueMessage(uint32_t id, const void* data, int32_t size);
+    void CloseFrame();
+
+    // Sim thread.
+    size_t TakeReadyFrames();
+    PendingFrame& NextFrameToApply() { return *processingFrames[nextIndex]; }
+    void FinishApplyingFrame() { ++nextIndex; }
+    void RetireAppliedFrames();
+
+    // Inspection (tests, tools).
+    size_t readyCount();
+    PendingFrame& currentFrame() { return *currentFrame_; }
+
+private:
+    std::mutex lock_;
+    std::unique_ptr<PendingFrame> currentFrame_;
+    std::vector<std::unique_ptr<PendingFrame>> freeFrames_;
+    std::vector<std::unique_ptr<PendingFrame>> readyFrames_;
+    std::vector<std::unique_ptr<PendingFrame>> processingFrames;
+    std::vector<std::unique_ptr<PendingFrame>> doneFrames_;
+    Region region_;  // of the most recent EndFrame
+    uint32_t nextIndex = 0;
+};
+
+}  // namespace ts

@@ -1,0 +1,11 @@
+#include <gtest/gtest.h>
+
+#include "simlib/world.h"
+
+namespace ts {
+namespace {
+
+TEST(World, Placeholder) { SUCCEED(); }
+
+}  // namespace
+}  // namespace ts

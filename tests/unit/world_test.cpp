@@ -1,11 +1,97 @@
 #include <gtest/gtest.h>
 
 #include "simlib/world.h"
+#include "unit/testtables.h"
 
-namespace ts {
+namespace tstest {
 namespace {
 
-TEST(World, Placeholder) { SUCCEED(); }
+TEST(World, GeometryAndConversions) {
+    const auto elements = StandardElements();
+    const auto diseases = StandardDiseases();
+    ts::World tiny(3, 3, 0, elements, diseases);
+    EXPECT_EQ(tiny.numGameCells, 1);
+    EXPECT_EQ(tiny.GameToSim(0), 4);
+    EXPECT_EQ(tiny.SimToGame(4), 0);
+
+    ts::World world(7, 5, 0x5, elements, diseases);  // game 5 x 3
+    EXPECT_EQ(world.numGameCells, 15);
+    EXPECT_EQ(world.worldFlags, 0x5);
+    // Game cell (gameWidth - 1) of row 0 is the last interior cell of row 1.
+    EXPECT_EQ(world.GameToSim(4), 2 * 7 - 2);
+    for (int32_t g = 0; g < world.numGameCells; ++g) {
+        const int32_t c = world.GameToSim(g);
+        EXPECT_EQ(world.SimToGame(c), g);
+        EXPECT_EQ(world.ReportableGameCell(c), g);
+    }
+    // Border cells are never reportable, not even the right border whose plain
+    // conversion lands on a valid game number.
+    for (int32_t y = 0; y < 5; ++y) {
+        EXPECT_EQ(world.ReportableGameCell(y * 7), -1);
+        EXPECT_EQ(world.ReportableGameCell(y * 7 + 6), -1);
+    }
+    EXPECT_EQ(world.PackedPosition(2 * 7 + 3), (2u << 16) | 3u);
+}
+
+TEST(World, CreationValues) {
+    const auto elements = StandardElements();
+    const auto diseases = StandardDiseases();
+    ts::World world(6, 4, 0, elements, diseases);
+    EXPECT_EQ(world.vacuumElementIdx, kVacuum);
+    EXPECT_EQ(world.sinkElementIdx, kSink);
+    EXPECT_EQ(world.borderElementIdx, kBorder);
+    for (const ts::CellArrays* a : {&world.cells, &world.updatedCells}) {
+        ASSERT_EQ(a->size(), 24u);
+        for (size_t c = 0; c < 24; ++c) {
+            EXPECT_EQ(a->elementIdx[c], 255);
+            EXPECT_EQ(a->insulation[c], 255);
+            EXPECT_EQ(a->strengthModifier[c], 132);
+            EXPECT_EQ(a->diseaseIdx[c], 255);
+            EXPECT_EQ(a->mass[c], 0.0f);
+        }
+    }
+    EXPECT_EQ(world.cellDirtyMask[5], 31);
+    EXPECT_TRUE(world.cellByteGrid.empty());
+    EXPECT_EQ(world.releasePermit.size(), 8u);
+    EXPECT_EQ(world.activeRegion.maxX, 5);
+    EXPECT_EQ(world.activeRegion.maxY, 3);
+    EXPECT_EQ(world.frameParameters.offGasChance, 0.01f);
+    EXPECT_EQ(world.components.size(), 6u);
+    EXPECT_EQ(world.components[2]->kind(), ts::ComponentKind::ElementChunk);
+}
+
+TEST(World, NextRandomSequence) {
+    const auto elements = StandardElements();
+    const auto diseases = StandardDiseases();
+    ts::World world(3, 3, 0, elements, diseases);
+    world.randomSeed = 1;
+    // seed 1 -> 1*214013+2531011 = 2745024 -> (2745024 >> 16) & 0x7fff = 41.
+    EXPECT_EQ(world.NextRandom(), 41);
+    uint32_t seed = 2745024u;
+    for (int i = 0; i < 1000; ++i) {
+        seed = seed * 214013u + 2531011u;
+        ASSERT_EQ(world.NextRandom(), int32_t((seed >> 16) & 0x7FFF));
+    }
+}
+
+TEST(World, SnapshotAndMarkCellChanged) {
+    const auto elements = StandardElements();
+    const auto diseases = StandardDiseases();
+    ts::World world(5, 4, 0, elements, diseases);
+    world.updatedCells.mass[6] = 3.5f;
+    world.updatedCells.elementIdx[6] = kWater;
+    world.cellDirtyMask.assign(world.cellCount(), 0);
+    world.Snapshot();
+    EXPECT_EQ(world.cells.mass[6], 3.5f);
+    EXPECT_EQ(world.cells.elementIdx[6], kWater);
+    world.MarkCellChanged(6);   // game cell 0
+    world.MarkCellChanged(9);   // right border: not reported
+    ASSERT_EQ(world.outputCollector.changedCells.size(), 1u);
+    EXPECT_EQ(world.outputCollector.changedCells[0].gameCell, 0);
+    EXPECT_EQ(world.outputCollector.changedCells[0].oldElementIdx, 255);
+    EXPECT_EQ(world.cellDirtyMask[6], 31);
+    EXPECT_EQ(world.cellDirtyMask[9], 31);
+}
 
 }  // namespace
-}  // namespace ts
+}  // namespace tstest

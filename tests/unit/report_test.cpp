@@ -1,0 +1,95 @@
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "hostapi/report.h"
+#include "hostapi/runtime.h"
+
+namespace tstest {
+namespace {
+
+struct Seen {
+    std::string message, stack, file;
+    int32_t line;
+    std::thread::id thread;
+};
+std::mutex gLock;
+std::vector<Seen> gSeen;
+
+void Record(int32_t code, void* record) {
+    ASSERT_EQ(code, SIM_CALLBACK_ASSERTION);
+    auto* r = static_cast<SimAssertionReport*>(record);
+    std::lock_guard<std::mutex> guard(gLock);
+    gSeen.push_back({r->message, r->callStack, r->file, r->line, std::this_thread::get_id()});
+}
+
+class ReportTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        gSeen.clear();
+        ts::GetRuntime().callback.store(&Record);
+    }
+    void TearDown() override { ts::GetRuntime().callback.store(nullptr); }
+};
+
+TEST_F(ReportTest, MessageLocationAndCallStack) {
+    const int line = __LINE__ + 1;
+    const bool held = TS_CHECK(1 + 1 == 3);
+    EXPECT_FALSE(held);
+    ASSERT_EQ(gSeen.size(), 1u);
+    EXPECT_EQ(gSeen[0].message, "Assert failed: 1 + 1 == 3");
+    EXPECT_EQ(gSeen[0].line, line);
+    EXPECT_NE(gSeen[0].file.find("report_test.cpp"), std::string::npos);
+    // The stack starts at the reporting site: its first line is this file.
+    const std::string& stack = gSeen[0].stack;
+    ASSERT_FALSE(stack.empty());
+    EXPECT_EQ(stack.rfind('\n'), stack.find_last_of('\n'));
+    EXPECT_NE(stack.substr(0, stack.find('\n')).find("report_test.cpp:" + std::to_string(line)), std::string::npos)
+        << stack;
+    EXPECT_NE(stack.back(), '\n');
+    EXPECT_NE(stack.front(), '\n');
+    EXPECT_TRUE(TS_CHECK(2 + 2 == 4));
+    EXPECT_EQ(gSeen.size(), 1u);
+}
+
+TEST_F(ReportTest, LongMessagesAreCutTo255Characters) {
+    const std::string longText(400, 'x');
+    TS_WARN("%s-tail", longText.c_str());
+    ASSERT_EQ(gSeen.size(), 1u);
+    EXPECT_EQ(gSeen[0].message, std::string(255, 'x'));
+}
+
+TEST_F(ReportTest, NoCallbackNoCall) {
+    ts::GetRuntime().callback.store(nullptr);
+    TS_WARN("nobody listens");
+    EXPECT_TRUE(gSeen.empty());
+}
+
+TEST_F(ReportTest, ThreadsReportTheirOwnMessages) {
+    constexpr int kThreads = 4;
+    constexpr int kReports = 25;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([t] {
+            for (int i = 0; i < kReports; ++i) TS_WARN("thread %d report %d", t, i);
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    ASSERT_EQ(gSeen.size(), size_t(kThreads * kReports));
+    // Each message arrives intact; messages of one thread come in its order.
+    std::vector<int> next(kThreads, 0);
+    for (const Seen& s : gSeen) {
+        int t = -1, i = -1;
+        ASSERT_EQ(std::sscanf(s.message.c_str(), "thread %d report %d", &t, &i), 2) << s.message;
+        ASSERT_GE(t, 0);
+        ASSERT_LT(t, kThreads);
+        EXPECT_EQ(i, next[size_t(t)]++);
+        EXPECT_EQ(s.message, "thread " + std::to_string(t) + " report " + std::to_string(i));
+    }
+}
+
+}  // namespace
+}  // namespace tstest

@@ -1,0 +1,83 @@
+#include <gtest/gtest.h>
+
+#include "simlib/simframemanager.h"
+
+namespace tstest {
+namespace {
+
+using ts::EnqueueResult;
+using ts::SimFrameManager;
+
+TEST(SimFrameManager, QueuesByIdAndClosesFrames) {
+    SimFrameManager frames;
+    const SetCellInsulationPayload insulation{3, 0.5f};
+    const DigCellPayload dig{4, 77, 0, {0, 0, 0}};
+    EXPECT_EQ(frames.EnqueueMessage(SIM_MSG_SET_CELL_INSULATION, &insulation, sizeof insulation),
+              EnqueueResult::Handled);
+    EXPECT_EQ(frames.EnqueueMessage(SIM_MSG_DIG_CELL, &dig, sizeof dig), EnqueueResult::Handled);
+    EXPECT_EQ(frames.EnqueueMessage(SIM_MSG_DIG_CELL, &dig, sizeof dig), EnqueueResult::Handled);
+    ts::PendingFrame& frame = frames.currentFrame();
+    EXPECT_EQ(frame.queue(ts::kSetCellInsulation).count(), 1u);
+    EXPECT_EQ(frame.queue(ts::kDigCell).count(), 2u);
+    EXPECT_EQ(frame.queue(ts::kDigCell).Get<DigCellPayload>(1).callbackId, 77u);
+
+    // Two SetFrameParameters in one frame: the later one wins.
+    SetFrameParametersPayload p1{1, 2, 3, 4, 5}, p2{6, 7, 8, 9, 10};
+    frames.EnqueueMessage(SIM_MSG_SET_FRAME_PARAMETERS, &p1, sizeof p1);
+    frames.EnqueueMessage(SIM_MSG_SET_FRAME_PARAMETERS, &p2, sizeof p2);
+    EXPECT_TRUE(frame.hasFrameParameters);
+    EXPECT_EQ(frame.frameParameters.offGasChance, 7.0f);
+
+    const EndFramePayload end{0.2f, 0, 1, 10, 11};
+    EXPECT_EQ(frames.EnqueueMessage(SIM_MSG_END_FRAME, &end, sizeof end), EnqueueResult::Handled);
+    EXPECT_EQ(frames.readyCount(), 1u);
+    EXPECT_NE(&frames.currentFrame(), &frame);
+    EXPECT_EQ(frame.dt, 0.2f);
+    EXPECT_EQ(frame.region.minX, 1);
+    EXPECT_EQ(frame.region.minY, 2);
+    EXPECT_EQ(frame.region.maxX, 11);
+    EXPECT_EQ(frame.region.maxY, 12);
+
+    EXPECT_EQ(frames.EnqueueMessage(0x12345678u, &end, sizeof end), EnqueueResult::NotHandled);
+    EXPECT_EQ(frames.EnqueueMessage(SIM_MSG_NO_OP, nullptr, 0), EnqueueResult::NotHandled);
+}
+
+TEST(SimFrameManager, ShortPayloadsAreRefused) {
+    SimFrameManager frames;
+    const ModifyCellPayload modify{};
+    EXPECT_EQ(frames.EnqueueMessage(SIM_MSG_MODIFY_CELL, &modify, sizeof modify - 1), EnqueueResult::Refused);
+    EXPECT_EQ(frames.EnqueueMessage(SIM_MSG_MODIFY_CELL, nullptr, 24), EnqueueResult::Refused);
+    EXPECT_EQ(frames.currentFrame().queue(ts::kModifyCell).count(), 0u);
+    const EndFramePayload end{};
+    EXPECT_EQ(frames.EnqueueMessage(SIM_MSG_END_FRAME, &end, 19), EnqueueResult::Refused);
+    EXPECT_EQ(frames.readyCount(), 0u);
+    // A longer payload is fine: only the fixed size is copied.
+    uint8_t longer[40] = {};
+    EXPECT_EQ(frames.EnqueueMessage(SIM_MSG_MODIFY_CELL, longer, sizeof longer), EnqueueResult::Handled);
+}
+
+TEST(SimFrameManager, BacklogMergesBeyondThirtyFrames) {
+    SimFrameManager frames;
+    const SetCellInsulationPayload insulation{0, 1.0f};
+    for (int i = 0; i < 35; ++i) {
+        frames.EnqueueMessage(SIM_MSG_SET_CELL_INSULATION, &insulation, sizeof insulation);
+        const EndFramePayload end{0.1f * float(i + 1), 0, 0, 1, 1};
+        frames.EnqueueMessage(SIM_MSG_END_FRAME, &end, sizeof end);
+    }
+    EXPECT_EQ(frames.readyCount(), 30u);
+    // Frames 31..35 merged into the current frame with the last dt.
+    EXPECT_EQ(frames.currentFrame().queue(ts::kSetCellInsulation).count(), 5u);
+    EXPECT_FLOAT_EQ(frames.currentFrame().dt, 3.5f);
+
+    EXPECT_EQ(frames.TakeReadyFrames(), 30u);
+    EXPECT_EQ(frames.readyCount(), 0u);
+    for (int i = 0; i < 30; ++i) {
+        EXPECT_FLOAT_EQ(frames.NextFrameToApply().dt, 0.1f * float(i + 1));
+        frames.FinishApplyingFrame();
+    }
+    frames.RetireAppliedFrames();
+    EXPECT_EQ(frames.TakeReadyFrames(), 0u);
+}
+
+}  // namespace
+}  // namespace tstest

@@ -1,0 +1,96 @@
+// Small element and disease tables built in-process for unit tests.
+#pragma once
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "simlib/disease.h"
+#include "simlib/elementtable.h"
+
+namespace tstest {
+
+inline ElementRecord Element(uint32_t id, uint8_t state, float specificHeat = 1.0f, float conductivity = 1.0f) {
+    ElementRecord r;
+    std::memset(&r, 0, sizeof r);
+    r.id = id;
+    r.stateFlags = state;
+    r.lowTempTransitionIndex = 255;
+    r.highTempTransitionIndex = 255;
+    r.specificHeatCapacity = specificHeat;
+    r.thermalConductivity = conductivity;
+    r.lowTempTransitionOreId = SIM_VACUUM_ELEMENT_ID;
+    r.highTempTransitionOreId = SIM_VACUUM_ELEMENT_ID;
+    r.sublimateIndex = 255;
+    r.defaultMass = state == SIM_STATE_GAS ? 1.0f : 1000.0f;
+    r.maxMass = r.defaultMass;
+    r.lowTemp = 0.0f;
+    r.highTemp = 10000.0f;
+    return r;
+}
+
+// Indexes of the standard test table.
+enum : uint8_t { kVacuum, kSink, kBorder, kOxygen, kWater, kGranite, kSteam, kIce, kStandardCount };
+
+inline ts::ElementTable StandardElements() {
+    ts::ElementTable t;
+    t.records = {Element(SIM_VACUUM_ELEMENT_ID, SIM_STATE_VACUUM),
+                 Element(SIM_SINK_ELEMENT_ID, SIM_STATE_VACUUM),
+                 Element(SIM_BORDER_ELEMENT_ID, SIM_STATE_SOLID | SIM_ELEMENT_UNBREAKABLE, 1.0f, 0.0f),
+                 Element(0x1001, SIM_STATE_GAS, 1.005f, 0.024f),
+                 Element(0x1002, SIM_STATE_LIQUID, 4.179f, 0.609f),
+                 Element(0x1003, SIM_STATE_SOLID, 0.79f, 3.39f),
+                 Element(0x1004, SIM_STATE_GAS, 2.08f, 0.184f),
+                 Element(0x1005, SIM_STATE_SOLID, 2.05f, 2.18f)};
+    t.records[kWater].lowTemp = 272.5f;
+    t.records[kWater].lowTempTransitionIndex = kIce;
+    t.records[kWater].highTemp = 372.5f;
+    t.records[kWater].highTempTransitionIndex = kSteam;
+    t.records[kSteam].lowTemp = 372.5f;
+    t.records[kSteam].lowTempTransitionIndex = kWater;
+    t.records[kIce].highTemp = 272.5f;
+    t.records[kIce].highTempTransitionIndex = kWater;
+    t.elementNames = {"Vacuum", "Sink", "Border", "Oxygen", "Water", "Granite", "Steam", "Ice"};
+    t.BuildDerivedTables();
+    return t;
+}
+
+inline ts::DiseaseRecord Disease(uint32_t id, float weight, size_t elementCount) {
+    ts::DiseaseRecord d;
+    d.id = id;
+    d.competitionWeight = weight;
+    d.underpopulationDeathRate.assign(elementCount, 0.0f);
+    d.populationHalfLife.assign(elementCount, 0.0f);
+    d.overpopulationHalfLife.assign(elementCount, 0.0f);
+    d.spreadRate.assign(elementCount, 0.0f);
+    d.minCountPerKg.assign(elementCount, 0.0f);
+    d.maxCountPerKg.assign(elementCount, 0.0f);
+    d.minSpreadCount.assign(elementCount, 0);
+    d.minSpreadAge.assign(elementCount, 0);
+    return d;
+}
+
+// Two diseases of weight 1 (X = index 0, Y = index 1).
+inline ts::DiseaseTable StandardDiseases(size_t elementCount = kStandardCount) {
+    ts::DiseaseTable t;
+    t.records = {Disease(0xD1, 1.0f, elementCount), Disease(0xD2, 1.0f, elementCount)};
+    t.diseaseNames = {"X", "Y"};
+    return t;
+}
+
+// Payload bytes of LoadElementTable for the given records and names.
+inline std::string ElementTablePayload(const std::vector<ElementRecord>& records,
+                                       const std::vector<std::string>& names) {
+    std::string out;
+    const int32_t n = static_cast<int32_t>(records.size());
+    out.append(reinterpret_cast<const char*>(&n), 4);
+    out.append(reinterpret_cast<const char*>(records.data()), records.size() * sizeof(ElementRecord));
+    for (const std::string& name : names) {
+        const int32_t length = static_cast<int32_t>(name.size());
+        out.append(reinterpret_cast<const char*>(&length), 4);
+        out.append(name);
+    }
+    return out;
+}
+
+}  // namespace tstest

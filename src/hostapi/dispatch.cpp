@@ -10,10 +10,14 @@ namespace {
 
 // Searched from the first entry, in this order.
 const MessageHandlerEntry kMessageHandlers[] = {
+    {SIM_MSG_EXCHANGE_FRAME, HandleExchangeFrame},
     {SIM_MSG_LOAD_ELEMENT_TABLE, HandleLoadElementTable},
     {SIM_MSG_STORE_RECORD_LIST, HandleStoreRecordList},
     {SIM_MSG_LOAD_DISEASE_TABLE, HandleLoadDiseaseTable},
+    {SIM_MSG_LOAD_CELL_BYTE_GRID, HandleLoadCellByteGrid},
     {SIM_MSG_CREATE_WORLD, HandleCreateWorld},
+    {SIM_MSG_SETTLE_WORLD, HandleSettleWorld},
+    {SIM_MSG_LOAD_SAVE_GAME, HandleLoadSaveGame},
     {SIM_MSG_NO_OP, HandleNoOp},
     {SIM_MSG_SET_WORLD_FLAGS, HandleSetWorldFlags},
 };

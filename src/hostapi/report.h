@@ -21,3 +21,8 @@ void ReportAssertion(const char* file, int32_t line, const char* format, ...)
 
 // A report that is not an assertion: work goes on after it.
 #define TS_WARN(...) ::ts::ReportAssertion(__FILE__, __LINE__, __VA_ARGS__)
+
+// As TS_CHECK, with the reported expression text given explicitly (the text
+// names the values as the reporting site's own code calls them).
+#define TS_CHECK_AS(expr, text) \
+    ((expr) ? true : (::ts::ReportAssertion(__FILE__, __LINE__, "Assert failed: %s", text), false))

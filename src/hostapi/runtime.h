@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "hostapi/logger.h"
+#include "persistence/savebuffer.h"
 #include "simlib/disease.h"
 #include "simlib/elementtable.h"
 #include "simlib/simthread.h"
@@ -22,6 +23,8 @@ struct Runtime {
     std::unique_ptr<World> simData;
     ElementTable elementTable;
     DiseaseTable diseaseTable;
+    FrameResults frameResults{};  // valid until the next exchange or load
+    std::unique_ptr<SaveBuffer> saveBuffer;
 };
 
 Runtime& GetRuntime();

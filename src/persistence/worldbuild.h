@@ -22,3 +22,31 @@ std::unique_ptr<World> CreateWorldFromPayload(BinaryBufferReader& reader, const 
                                               const DiseaseTable& diseases, std::string& error);
 
 }  // namespace ts
+
+namespace ts {
+
+// What a save blob's header says, once the whole blob has been validated.
+struct SaveLayout {
+    int32_t version;
+    int32_t width;
+    int32_t height;
+    uint8_t worldFlags;
+    uint64_t cellsOffset;
+};
+
+// Checks magic, version, dimensions and exact length before anything is
+// touched. `error` says why a blob is refused.
+bool ValidateSave(const uint8_t* data, uint64_t size, SaveLayout& layout, std::string& error);
+
+// Builds a world from a validated save blob (cells sanitised, phases corrected).
+std::unique_ptr<World> ReadSaveIntoWorld(const uint8_t* data, const SaveLayout& layout,
+                                         const ElementTable& elements, const DiseaseTable& diseases);
+
+// The temperature repair of old saves: cells of one element take the mean
+// temperature of their neighbours.
+void AverageTemperatureFix(World& world);
+
+// Lets unstable elements fall onto the solid below them and tidies disease data.
+void SettleWorld(World& world);
+
+}  // namespace ts

@@ -104,6 +104,18 @@ bool ParseElementTable(BinaryBufferReader& reader, ElementTable& table, std::str
             return false;
         }
     }
+    // Transition targets are used as indexes on every step: they must name
+    // an element of this table (or none).
+    for (int32_t i = 0; i < count; ++i) {
+        const ElementRecord& r = table.records[size_t(i)];
+        for (uint8_t target : {r.lowTempTransitionIndex, r.highTempTransitionIndex, r.sublimateIndex}) {
+            if (target != kNoElement && target >= count) {
+                error = "element table: element " + std::to_string(i) + " names element index " +
+                        std::to_string(target) + " beyond the table";
+                return false;
+            }
+        }
+    }
     table.BuildDerivedTables();
     return true;
 }

@@ -64,12 +64,20 @@ EnqueueResult SimFrameManager::EnqueueMessage(uint32_t id, const void* data, int
     return EnqueueResult::Handled;
 }
 
+void SimFrameManager::ReleaseReadyFrames() {
+    std::lock_guard<std::mutex> guard(lock_);
+    for (auto& frame : readyFrames_) releasedFrames_.push_back(std::move(frame));
+    readyFrames_.clear();
+}
+
 size_t SimFrameManager::TakeReadyFrames() {
     std::lock_guard<std::mutex> guard(lock_);
     for (auto& frame : doneFrames_) freeFrames_.push_back(std::move(frame));
     doneFrames_.clear();
-    for (auto& frame : readyFrames_) processingFrames.push_back(std::move(frame));
-    readyFrames_.clear();
+    // Only frames handed over by an exchange: frames the host closes while a
+    // cycle runs wait for the next one, so results never depend on timing.
+    for (auto& frame : releasedFrames_) processingFrames.push_back(std::move(frame));
+    releasedFrames_.clear();
     nextIndex = 0;
     return processingFrames.size();
 }

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <vector>
 
+#include "simlib/components/floodfill.h"
 #include "simlib/messagequeues.h"
 #include "simlib/world.h"
 #include "tesselsim/tesselsim.h"
@@ -44,9 +45,16 @@ public:
     EnqueueResult EnqueueMessage(uint32_t id, const void* data, int32_t size);
     void CloseFrame();
 
-    // Sim thread.
+    // Host thread, while the sim thread is parked: the frames closed so far
+    // become the next cycle's frames.
+    void ReleaseReadyFrames();
+
+    // Sim thread: takes the released frames.
     size_t TakeReadyFrames();
     PendingFrame& NextFrameToApply() { return *processingFrames[nextIndex]; }
+    // Applies the next taken frame's messages to the world, installs its
+    // parameters and region, and returns its dt.
+    float ApplyPendingFrame(World& world);
     void FinishApplyingFrame() { ++nextIndex; }
     void RetireAppliedFrames();
 
@@ -59,10 +67,17 @@ private:
     std::unique_ptr<PendingFrame> currentFrame_;
     std::vector<std::unique_ptr<PendingFrame>> freeFrames_;
     std::vector<std::unique_ptr<PendingFrame>> readyFrames_;
+    std::vector<std::unique_ptr<PendingFrame>> releasedFrames_;
     std::vector<std::unique_ptr<PendingFrame>> processingFrames;
     std::vector<std::unique_ptr<PendingFrame>> doneFrames_;
     Region region_;  // of the most recent EndFrame
     uint32_t nextIndex = 0;
+    FloodFill floodFill_;  // scratch of ConsumeMass
 };
+
+// Host cell modifications (ModifyCell messages), in arrival order; empties the queue.
+void ApplyCellModifications(World& world, MessageQueue& queue);
+// Component messages: adds, modifications and removes of every component; empties their queues.
+void ApplyComponentMessages(World& world, PendingFrame& frame);
 
 }  // namespace ts

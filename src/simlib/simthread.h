@@ -1,35 +1,122 @@
-// The simulation thread and its handshake with the host.
+// The simulation thread, its handshake with the host, and the frame cycle.
 #pragma once
 
-#include <mutex>
+#include <sys/types.h>
 
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "simlib/frameresults.h"
+#include "simlib/gamedata.h"
 #include "simlib/simframemanager.h"
+#include "simlib/workerpool.h"
 
 namespace ts {
 
-// The handshake between the host thread and the sim thread.
+// The handshake between the host thread and the sim thread, and the two
+// result buffers they trade.
 class HostExchange {
 public:
+    using ExchangeJob = std::function<void(GameData& nextWrite, GameData& finished)>;
+
+    // Host thread: waits until the sim thread has published its cycle, runs
+    // `job`, swaps the buffers and releases the sim thread. False (with a
+    // report) when no world has been loaded.
+    bool SubmitToSimThread(const ExchangeJob& job);
+    // Sim thread: marks the cycle's results complete and parks until released.
+    void PublishAndWait();
+
+    GameData* SimWriteBuffer() { return buffers_[index_].get(); }
+    GameData* HostReadBuffer() { return buffers_[(index_ - 1) & 1].get(); }
+
+    // Builds both buffers for the world's grid, filled from its live cells.
+    void Initialise(const World& world);
+    // Destroys both buffers and clears the handshake flags.
+    void Reset();
+    bool started() const { return started_; }
+
     // Held by the sim thread for each whole cycle.
     std::mutex cycleLock;
 
-    // Destroys both result buffers and clears the handshake flags.
-    void Reset() {}
+private:
+    std::unique_ptr<GameData> buffers_[2];
+    uint64_t index_ = 0;
+    bool frameDone_ = false;
+    bool started_ = false;
+    std::mutex handshakeLock_;
+    std::condition_variable frameDoneSignal_;
+    std::condition_variable releaseSignal_;
 };
 
-class SimThread {
+class Thread {
 public:
-    explicit SimThread(HostExchange& exchange) : exchange_(exchange) {}
+    explicit Thread(std::string name) : name_(std::move(name)) {}
+    virtual ~Thread();
+    Thread(const Thread&) = delete;
+    Thread& operator=(const Thread&) = delete;
+
+    void Start();
+    void RequestStop() { stopFlag_.exchange(1); }
+    void Join();
+    bool IsRunning() const { return threadId_.load() != 0; }
+    const std::string& name() const { return name_; }
+
+protected:
+    virtual void Run() = 0;
+    bool StopRequested() const { return stopFlag_.load() != 0; }
+
+private:
+    std::string name_;
+    std::thread thread_;
+    std::atomic<pid_t> threadId_{0};
+    std::atomic<uint8_t> stopFlag_{0};
+    std::atomic<bool> launched_{false};
+};
+
+class SimThread final : public Thread {
+public:
+    // `workers`: threads of the pool that runs the heat bands and row copies.
+    explicit SimThread(HostExchange& exchange, int workers = 1);
+    ~SimThread() override;
 
     SimFrameManager& frameManager() { return frameManager_; }
     HostExchange& exchange() { return exchange_; }
-    bool IsRunning() const { return false; }
-    // Hands a running thread a stop request and joins it.
-    void StopAndJoin() {}
+    WorkerPool& pool() { return *pool_; }
+    std::vector<OutputCollector>& workerCollectors() { return workerCollectors_; }
+    float timeAccumulator() const { return timeAccumulator_; }
+
+    // Host thread: starts the frame cycle on `world` (frames already closed are
+    // applied by the first cycle).
+    void StartOn(World& world);
+    // Host thread: hands a running thread a stop request and joins it.
+    void StopAndJoin();
+    // Host thread, from ExchangeFrame: hands the closed frames to the cycle
+    // being released.
+    void ReleaseClosedFrames() { frameManager_.ReleaseReadyFrames(); }
+
+    // One frame cycle (the body of the loop; public for in-process tests).
+    void RunCycle();
+    // Steps for a frame of `dt` seconds, carrying the remainder.
+    int32_t StepsFor(float dt);
+
+protected:
+    void Run() override;
 
 private:
     SimFrameManager frameManager_;
+    std::unique_ptr<WorkerPool> pool_;
+    std::vector<OutputCollector> workerCollectors_;
+    PublishContext publishContext_;
     HostExchange& exchange_;
+    float timeAccumulator_ = 0.0f;
+    World* world_ = nullptr;
 };
+
 
 }  // namespace ts

@@ -2,6 +2,8 @@
 
 #include <ctime>
 
+#include "simlib/updatetemperature.h"
+
 namespace ts {
 
 World::World(int32_t w, int32_t h, uint8_t flags, const ElementTable& elementTable,
@@ -28,13 +30,6 @@ World::World(int32_t w, int32_t h, uint8_t flags, const ElementTable& elementTab
     releasePermit.assign(static_cast<size_t>(numGameCells), 0);
 }
 
-void World::MarkCellChanged(int32_t cell) {
-    // Border cells are never reported (the plain conversion would map a right
-    // border cell onto the first cell of the next row).
-    const int32_t gameCell = ReportableGameCell(cell);
-    if (gameCell >= 0) outputCollector.changedCells.push_back(ChangedCellEntry{gameCell, 255, 255, {0, 0}});
-    cellDirtyMask[static_cast<size_t>(cell)] |= 31;
-}
+void World::MarkCellChanged(int32_t cell) { ts::MarkCellChanged(outputCollector, *this, cell); }
 
 }  // namespace ts
-

@@ -69,6 +69,8 @@ TEST(SimFrameManager, BacklogMergesBeyondThirtyFrames) {
     EXPECT_EQ(frames.currentFrame().queue(ts::kSetCellInsulation).count(), 5u);
     EXPECT_FLOAT_EQ(frames.currentFrame().dt, 3.5f);
 
+    EXPECT_EQ(frames.TakeReadyFrames(), 0u);  // nothing released yet
+    frames.ReleaseReadyFrames();
     EXPECT_EQ(frames.TakeReadyFrames(), 30u);
     EXPECT_EQ(frames.readyCount(), 0u);
     for (int i = 0; i < 30; ++i) {

@@ -1,0 +1,159 @@
+#include "simlib/simthread.h"
+
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "common/numeric.h"
+#include "hostapi/logger.h"
+#include "hostapi/report.h"
+#include "simlib/physicsstep.h"
+
+namespace ts {
+
+// ---------------------------------------------------------------- HostExchange
+
+bool HostExchange::SubmitToSimThread(const ExchangeJob& job) {
+    {
+        std::unique_lock<std::mutex> guard(handshakeLock_);
+        if (!TS_CHECK(started_)) return false;
+        frameDoneSignal_.wait(guard, [this] { return frameDone_; });
+        job(*buffers_[(index_ - 1) & 1], *buffers_[index_]);
+        index_ = (index_ - 1) & 1;
+        frameDone_ = false;
+    }
+    releaseSignal_.notify_all();
+    return true;
+}
+
+void HostExchange::PublishAndWait() {
+    std::unique_lock<std::mutex> guard(handshakeLock_);
+    TS_CHECK(!frameDone_ && started_);
+    frameDone_ = true;
+    frameDoneSignal_.notify_all();
+    releaseSignal_.wait(guard, [this] { return !frameDone_; });
+}
+
+void HostExchange::Initialise(const World& world) {
+    std::lock_guard<std::mutex> guard(handshakeLock_);
+    TS_CHECK(!started_);
+    for (auto& buffer : buffers_) {
+        buffer = std::make_unique<GameData>(uint32_t(world.gameWidth()), uint32_t(world.gameHeight()));
+        buffer->CopyCellsFrom(world);
+    }
+    started_ = true;
+}
+
+void HostExchange::Reset() {
+    std::lock_guard<std::mutex> guard(handshakeLock_);
+    buffers_[0].reset();
+    buffers_[1].reset();
+    index_ = 0;
+    frameDone_ = false;
+    started_ = false;
+}
+
+// ---------------------------------------------------------------- Thread
+
+Thread::~Thread() {
+    TS_CHECK(!IsRunning());
+    // Never leave a joinable thread behind, even after a failed check.
+    if (thread_.joinable()) {
+        RequestStop();
+        thread_.join();
+    }
+}
+
+void Thread::Start() {
+    if (!TS_CHECK(!IsRunning())) return;
+    if (thread_.joinable()) thread_.join();
+    stopFlag_.store(0);
+    launched_.store(false);
+    thread_ = std::thread([this] {
+        threadId_.store(static_cast<pid_t>(syscall(SYS_gettid)));
+        launched_.store(true);
+        launched_.notify_all();
+        if (Logger* logger = ProcessLogger())
+            logger->Log(0, 1, "THREAD - started '%s' (%d)", name_.c_str(), int(threadId_.load()));
+        Run();
+    });
+    // IsRunning() holds from the return of Start.
+    launched_.wait(false);
+}
+
+void Thread::Join() {
+    if (!TS_CHECK(IsRunning() && StopRequested())) return;
+    RequestStop();
+    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+    threadId_.store(0);
+}
+
+// ---------------------------------------------------------------- SimThread
+
+SimThread::SimThread(HostExchange& exchange, int workers)
+    : Thread("SimThread"),
+      pool_(std::make_unique<WorkerPool>(workers)),
+      workerCollectors_(size_t(pool_->workerCount())),
+      publishContext_(pool_->workerCount()),
+      exchange_(exchange) {}
+
+SimThread::~SimThread() {
+    if (IsRunning()) StopAndJoin();
+}
+
+void SimThread::StartOn(World& world) {
+    world_ = &world;
+    frameManager_.ReleaseReadyFrames();
+    Start();
+}
+
+void SimThread::StopAndJoin() {
+    if (!IsRunning()) return;
+    exchange_.SubmitToSimThread([this](GameData&, GameData&) { RequestStop(); });
+    Join();
+}
+
+int32_t SimThread::StepsFor(float dt) {
+    float a = timeAccumulator_ + dt;
+    int32_t steps = std::max(TruncToInt32(a * 5.0f), 1);
+    a = a - float(steps) * 0.2f;
+    // Time not filled is carried; a debt is forgotten.
+    timeAccumulator_ = a > 0.0f ? a : 0.0f;
+    return steps;
+}
+
+void SimThread::RunCycle() {
+    World& world = *world_;
+    GameData* write = exchange_.SimWriteBuffer();
+    GameData* read = exchange_.HostReadBuffer();
+    std::lock_guard<std::mutex> cycle(exchange_.cycleLock);
+    const size_t n = frameManager_.TakeReadyFrames();
+    std::memset(world.cellFlow.data(), 0, world.cellFlow.size() * sizeof(CellFlow));
+    for (size_t i = 0; i < n; ++i) {
+        const float dt = frameManager_.ApplyPendingFrame(world);
+        if (dt > 0.0f) {
+            const int32_t steps = StepsFor(dt);
+            for (int32_t s = 0; s < steps; ++s) Step(*this, world);
+        } else {
+            world.Snapshot();
+            for (auto& component : world.components) component->Publish(world);
+        }
+    }
+    if (n == 0)
+        for (auto& component : world.components) component->Publish(world);
+    frameManager_.RetireAppliedFrames();
+    PublishResults(world, *write, *read, uint32_t(n), *pool_, publishContext_);
+}
+
+void SimThread::Run() {
+    SetFlushToZeroMode();
+    for (;;) {
+        if (StopRequested()) return;
+        RunCycle();
+        exchange_.PublishAndWait();
+    }
+}
+
+}  // namespace ts

@@ -1,0 +1,41 @@
+// The rules by which passes and messages add matter to cells, mix
+// temperatures and push a cell's content out of the way.
+#pragma once
+
+#include <cstdint>
+
+#include "simlib/cellarrays.h"
+#include "simlib/world.h"
+
+namespace ts {
+
+// Mass-weighted mean of two temperatures, clamped into their interval.
+float MixTemperature(float m1, float t1, float m2, float t2);
+
+// Adds matter of the cell's own element from `src` state into `dst` (the
+// element index is left to the caller).
+void AddToCell(World& world, const CellArrays& src, CellArrays& dst, int32_t c, float mass, float temperature,
+               uint8_t diseaseIdx, int32_t diseaseCount);
+
+// Moves everything of `src` into `dst` and empties `src`.
+void MoveCellContents(World& world, CellArrays& arrays, int32_t src, int32_t dst);
+
+// Moves the gas of cell c (element e) whole into a neighbour; true when moved.
+bool DisplaceGas(World& world, CellArrays& arrays, int32_t c, uint8_t e);
+
+// Spreads the liquid of cell c (element e) over the k cells of `list`.
+bool SpreadToNeighbours(World& world, int32_t c, uint8_t e, int32_t k, const int32_t* list);
+
+// Pushes the liquid of cell c into its neighbours, clearing a gas neighbour
+// out of the way when needed; true when something moved.
+bool DisplaceLiquid(World& world, CellArrays& arrays, int32_t c, uint8_t e);
+
+// Empties a cell: vacuum, no mass, no temperature, no disease.
+inline void EmptyCell(World& world, CellArrays& arrays, size_t c) {
+    arrays.elementIdx[c] = world.vacuumElementIdx;
+    arrays.mass[c] = 0.0f;
+    arrays.temperature[c] = 0.0f;
+    arrays.ClearDisease(c);
+}
+
+}  // namespace ts

@@ -1,0 +1,52 @@
+#include "simlib/workerpool.h"
+
+#include <xmmintrin.h>
+
+namespace ts {
+
+void SetFlushToZeroMode() { _MM_SET_FLUSH_ZERO_MODE(_MM_FLUSH_ZERO_ON); }
+
+WorkerPool::WorkerPool(int workers) {
+    if (workers < 1) workers = 1;
+    for (int i = 0; i < workers; ++i) workers_.emplace_back([this] { WorkerLoop(); });
+}
+
+WorkerPool::~WorkerPool() {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        stop_ = true;
+    }
+    workSignal_.notify_all();
+    for (auto& worker : workers_) worker.join();
+}
+
+void WorkerPool::Post(Job* job) {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        queue_.push_back(job);
+        ++outstanding_;
+    }
+    workSignal_.notify_one();
+}
+
+void WorkerPool::WaitAll() {
+    std::unique_lock<std::mutex> guard(lock_);
+    jobDoneSignal_.wait(guard, [this] { return outstanding_ == 0; });
+}
+
+void WorkerPool::WorkerLoop() {
+    SetFlushToZeroMode();
+    std::unique_lock<std::mutex> guard(lock_);
+    for (;;) {
+        workSignal_.wait(guard, [this] { return stop_ || !queue_.empty(); });
+        if (stop_) return;
+        Job* job = queue_.front();
+        queue_.pop_front();
+        guard.unlock();
+        job->Run();
+        guard.lock();
+        if (--outstanding_ == 0) jobDoneSignal_.notify_all();
+    }
+}
+
+}  // namespace ts

@@ -1,0 +1,47 @@
+// A pool of worker threads that run posted jobs; the sim thread posts a batch
+// and waits for all of it.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace ts {
+
+class Job {
+public:
+    virtual ~Job() = default;
+    virtual void Run() = 0;
+};
+
+class WorkerPool {
+public:
+    explicit WorkerPool(int workers = 1);
+    ~WorkerPool();
+    WorkerPool(const WorkerPool&) = delete;
+    WorkerPool& operator=(const WorkerPool&) = delete;
+
+    void Post(Job* job);
+    void WaitAll();
+    int workerCount() const { return static_cast<int>(workers_.size()); }
+
+private:
+    void WorkerLoop();
+
+    std::condition_variable jobDoneSignal_;
+    std::condition_variable workSignal_;
+    std::mutex lock_;
+    std::deque<Job*> queue_;
+    uint32_t outstanding_ = 0;
+    std::vector<std::thread> workers_;
+    bool stop_ = false;
+};
+
+// Every thread that runs a pass flushes denormal results to zero, so results
+// are the same whichever thread computes them.
+void SetFlushToZeroMode();
+
+}  // namespace ts

@@ -94,3 +94,67 @@ inline std::string ElementTablePayload(const std::vector<ElementRecord>& records
 }
 
 }  // namespace tstest
+
+namespace tstest {
+
+// Payload bytes of LoadDiseaseTable for `table` (growth entries per element).
+inline std::string DiseaseTablePayload(const ts::DiseaseTable& table, int32_t growthCount) {
+    std::string out;
+    const int32_t d = table.count();
+    out.append(reinterpret_cast<const char*>(&d), 4);
+    out.append(reinterpret_cast<const char*>(&growthCount), 4);
+    for (size_t i = 0; i < table.records.size(); ++i) {
+        const ts::DiseaseRecord& r = table.records[i];
+        const int32_t length = int32_t(table.diseaseNames[i].size());
+        out.append(reinterpret_cast<const char*>(&length), 4);
+        out += table.diseaseNames[i];
+        DiseaseRecordHeader h{};
+        h.id = r.id;
+        h.competitionWeight = r.competitionWeight;
+        for (int k = 0; k < 4; ++k) {
+            h.temperatureThresholds[k] = r.temperatureThresholds[k];
+            h.temperatureHalfLives[k] = r.temperatureHalfLives[k];
+        }
+        out.append(reinterpret_cast<const char*>(&h), sizeof h);
+        for (int32_t e = 0; e < growthCount; ++e) {
+            DiseaseElementGrowth g{};
+            g.underpopulationDeathRate = r.underpopulationDeathRate[size_t(e)];
+            g.populationHalfLife = r.populationHalfLife[size_t(e)];
+            g.overpopulationHalfLife = r.overpopulationHalfLife[size_t(e)];
+            g.spreadRate = r.spreadRate[size_t(e)];
+            g.minCountPerKg = r.minCountPerKg[size_t(e)];
+            g.maxCountPerKg = r.maxCountPerKg[size_t(e)];
+            g.minSpreadCount = r.minSpreadCount[size_t(e)];
+            g.minSpreadAge = r.minSpreadAge[size_t(e)];
+            out.append(reinterpret_cast<const char*>(&g), sizeof g);
+        }
+    }
+    return out;
+}
+
+// A CreateWorld payload: every cell `element` at `temperature` with `mass`.
+struct WorldPlan {
+    int32_t w, h;
+    std::vector<CreateWorldCell> cells;
+    std::vector<float> target;
+    std::vector<CreateWorldDisease> disease;
+    WorldPlan(int32_t width, int32_t height, uint8_t element, float temperature, float mass)
+        : w(width), h(height) {
+        const size_t n = size_t(width) * size_t(height);
+        cells.assign(n, CreateWorldCell{element, 0, 255, 132, temperature, mass});
+        target.assign(n, -1.0f);
+        disease.assign(n, CreateWorldDisease{255, 0, {0, 0}, 0, {0, 0, 0, 0}});
+    }
+    CreateWorldCell& at(int32_t x, int32_t y) { return cells[size_t(y * w + x)]; }
+    std::string Payload() const {
+        std::string out;
+        out.append(reinterpret_cast<const char*>(&w), 4);
+        out.append(reinterpret_cast<const char*>(&h), 4);
+        out.append(reinterpret_cast<const char*>(cells.data()), cells.size() * sizeof(CreateWorldCell));
+        out.append(reinterpret_cast<const char*>(target.data()), target.size() * sizeof(float));
+        out.append(reinterpret_cast<const char*>(disease.data()), disease.size() * sizeof(CreateWorldDisease));
+        return out;
+    }
+};
+
+}  // namespace tstest

@@ -1,0 +1,238 @@
+// The frame cycle driven through the C exports in-process: queued messages,
+// their result records one exchange later, and the frame bookkeeping.
+#include <cmath>
+#include <cstring>
+
+#include "unit/inprocesshost.h"
+
+namespace tstest {
+
+std::mutex InProcessHost::reportLock;
+std::vector<std::string> InProcessHost::reports;
+
+namespace {
+
+using FrameCycle = InProcessHost;
+
+WorldPlan MixedPlan() {
+    WorldPlan plan(4, 3, kOxygen, 300.0f, 1.0f);
+    plan.at(0, 0) = CreateWorldCell{kGranite, 0, 255, 132, 300.0f, 1000.0f};
+    plan.at(1, 0) = CreateWorldCell{kWater, 0, 255, 132, 300.0f, 1.0f};
+    plan.at(2, 0) = CreateWorldCell{kGranite, 0, 255, 132, 310.0f, 500.0f};
+    return plan;
+}
+
+TEST_F(FrameCycle, ResultsArriveOneExchangeLater) {
+    const FrameResults* loaded = Start(MixedPlan());
+    ASSERT_NE(loaded, nullptr);
+    EXPECT_EQ(loaded->frameCount, 0);
+    EXPECT_EQ(loaded->elementIdx[Cell(0, 0)], kGranite);
+    EXPECT_EQ(loaded->mass[Cell(1, 0)], 1.0f);
+
+    const DigCellPayload dig{Cell(0, 0), 41, 0, {0, 0, 0}};
+    Post(SIM_MSG_DIG_CELL, dig);
+    EndFrame(0.0f);
+    const FrameResults* first = Exchange();
+    EXPECT_EQ(first->frameCount, 0);  // the cycle that ran before the frame closed
+    EXPECT_EQ(first->cellCallbacksCount, 0);
+    const FrameResults* second = Exchange();
+    EXPECT_EQ(second->frameCount, 1);
+    ASSERT_EQ(second->cellCallbacksCount, 1);
+    EXPECT_EQ(second->cellCallbacks[0], 41u);
+    ASSERT_EQ(second->dugMatterCount, 1);
+    EXPECT_EQ(second->dugMatter[0].gameCell, Cell(0, 0));
+    EXPECT_EQ(second->dugMatter[0].elementIdx, kGranite);
+    EXPECT_EQ(second->dugMatter[0].mass, 1000.0f);
+    EXPECT_EQ(second->dugMatter[0].temperature, 300.0f);
+    EXPECT_EQ(second->elementIdx[Cell(0, 0)], kVacuum);
+    ASSERT_EQ(second->changedCellsCount, 1);
+    EXPECT_EQ(second->changedCells[0].oldElementIdx, kGranite);
+    EXPECT_EQ(second->changedCells[0].newElementIdx, kVacuum);
+    ASSERT_EQ(second->solidChangesCount, 1);
+    EXPECT_EQ(second->solidChanges[0].becameSolid, 0);
+    EXPECT_EQ(second->solidChangedCellsCount, 1);
+    EXPECT_EQ(second->liquidChangedCellsCount, 0);
+    // The next exchange without frames: nothing applied, every list empty.
+    const FrameResults* third = Exchange();
+    EXPECT_EQ(third->frameCount, 0);
+    EXPECT_EQ(third->changedCellsCount, 0);
+    EXPECT_EQ(third->changedCells, nullptr);
+    EXPECT_EQ(third->dugMatterCount, 0);
+    EXPECT_EQ(ReportCount(), 0u);
+}
+
+TEST_F(FrameCycle, CellSettingsAndDiseaseMessages) {
+    WorldPlan plan = MixedPlan();
+    plan.disease[size_t(1 * plan.w + 1)] = CreateWorldDisease{0, 0, {0, 0}, 10, {0, 0, 0, 0}};
+    plan.disease[size_t(1 * plan.w + 2)] = CreateWorldDisease{0, 0, {0, 0}, 3, {0, 0, 0, 0}};
+    const FrameResults* loaded = Start(plan);
+    ASSERT_EQ(loaded->diseaseCount[Cell(1, 1)], 10);
+    ASSERT_EQ(loaded->diseaseIdx[Cell(1, 1)], 0);
+    Post(SIM_MSG_SET_CELL_INSULATION, SetCellInsulationPayload{Cell(0, 1), 1.0f});
+    Post(SIM_MSG_SET_CELL_INSULATION, SetCellInsulationPayload{Cell(1, 2), 0.5f});
+    Post(SIM_MSG_SET_CELL_INSULATION, SetCellInsulationPayload{Cell(2, 2), 1.2f});
+    Post(SIM_MSG_SET_STRENGTH_MODIFIER, SetStrengthModifierPayload{Cell(3, 2), 300.7f});
+    Post(SIM_MSG_CONSUME_DISEASE, ConsumeDiseasePayload{Cell(1, 1), 9, 1.0f, 100});
+    Post(SIM_MSG_MODIFY_CELL_DISEASE, ModifyCellDiseasePayload{Cell(2, 1), 255, {0, 0, 0}, -5});
+    Post(SIM_MSG_MODIFY_CELL_DISEASE, ModifyCellDiseasePayload{Cell(3, 1), 1, {0, 0, 0}, 50});
+    Post(SIM_MSG_DIG_CELL, DigCellPayload{Cell(3, 0), 5, 0, {0, 0, 0}});  // a gas cell
+    const FrameResults* r = RunFrame(0.0f);
+    EXPECT_EQ(r->insulation[Cell(0, 1)], 255);
+    EXPECT_EQ(r->insulation[Cell(1, 2)], 127);
+    EXPECT_EQ(r->insulation[Cell(2, 2)], 50);  // 306 cut to its low byte
+    EXPECT_EQ(r->strengthModifier[Cell(3, 2)], 300 & 0xFF);
+    ASSERT_EQ(r->consumeDiseaseResultsCount, 1);
+    EXPECT_EQ(r->consumeDiseaseResults[0].callbackId, 9u);
+    EXPECT_EQ(r->consumeDiseaseResults[0].countRemoved, 10);
+    EXPECT_EQ(r->consumeDiseaseResults[0].diseaseIdx, 255);
+    EXPECT_EQ(r->diseaseIdx[Cell(1, 1)], 255);
+    EXPECT_EQ(r->diseaseIdx[Cell(2, 1)], 255);
+    EXPECT_EQ(r->diseaseCount[Cell(2, 1)], 0);
+    EXPECT_EQ(r->diseaseIdx[Cell(3, 1)], 1);
+    EXPECT_EQ(r->diseaseCount[Cell(3, 1)], 50);
+    // Digging a gas lists the callback and changes nothing.
+    ASSERT_EQ(r->cellCallbacksCount, 1);
+    EXPECT_EQ(r->cellCallbacks[0], 5u);
+    EXPECT_EQ(r->dugMatterCount, 0);
+    EXPECT_EQ(r->elementIdx[Cell(3, 0)], kOxygen);
+}
+
+TEST_F(FrameCycle, CellEnergy) {
+    WorldPlan plan(4, 1, kGranite, 300.0f, 1.0f);
+    plan.at(3, 0) = CreateWorldCell{kVacuum, 0, 255, 132, 0.0f, 0.0f};
+    for (auto& cell : plan.cells) cell.insulation = 0;
+    Start(plan);
+    elements.records[kGranite].specificHeatCapacity = 1.0f;
+    // Granite's heat capacity is 0.79 in the standard table: use it.
+    const float cp = 0.79f;
+    Post(SIM_MSG_MODIFY_CELL_ENERGY, ModifyCellEnergyPayload{Cell(0, 0), 100.0f * cp, 350.0f, 1});
+    Post(SIM_MSG_MODIFY_CELL_ENERGY, ModifyCellEnergyPayload{Cell(1, 0), -100.0f * cp, 350.0f, 2});
+    Post(SIM_MSG_MODIFY_CELL_ENERGY, ModifyCellEnergyPayload{Cell(2, 0), -1000.0f * cp, 350.0f, 3});
+    Post(SIM_MSG_MODIFY_CELL_ENERGY, ModifyCellEnergyPayload{Cell(3, 0), 100.0f, 350.0f, 4});
+    const FrameResults* r = RunFrame(0.0f);
+    EXPECT_FLOAT_EQ(r->temperature[Cell(0, 0)], 350.0f);
+    EXPECT_FLOAT_EQ(r->temperature[Cell(1, 0)], 200.0f);
+    EXPECT_EQ(r->temperature[Cell(2, 0)], 1.0f);  // clamped after the report line
+    EXPECT_EQ(r->temperature[Cell(3, 0)], 0.0f);  // vacuum is not heated
+    // Already hotter than maxTemperature: stays where it is.
+    Post(SIM_MSG_MODIFY_CELL_ENERGY, ModifyCellEnergyPayload{Cell(0, 0), 100.0f * cp, 300.0f, 5});
+    r = RunFrame(0.0f);
+    EXPECT_FLOAT_EQ(r->temperature[Cell(0, 0)], 350.0f);
+}
+
+TEST_F(FrameCycle, HeatingPastHighTempChangesPhase) {
+    WorldPlan plan(2, 1, kWater, 370.0f, 10.0f);
+    Start(plan);
+    // Water (cp 4.179) at 370 K gains 6 K: 376 K > 372.5 + 3, steam at 374.5 K.
+    Post(SIM_MSG_MODIFY_CELL_ENERGY, ModifyCellEnergyPayload{Cell(0, 0), 6.0f * 4.179f * 10.0f, 1000.0f, 1});
+    const FrameResults* r = RunFrame(0.0f);
+    EXPECT_EQ(r->elementIdx[Cell(0, 0)], kSteam);
+    EXPECT_NEAR(r->temperature[Cell(0, 0)], 374.5f, 1e-3f);
+    ASSERT_EQ(r->changedCellsCount, 1);
+    EXPECT_EQ(r->changedCells[0].oldElementIdx, kWater);
+    EXPECT_EQ(r->changedCells[0].newElementIdx, kSteam);
+    EXPECT_EQ(r->liquidChangedCellsCount, 1);
+    EXPECT_EQ(r->solidChangedCellsCount, 0);
+}
+
+TEST_F(FrameCycle, AddMassAndConsumeMass) {
+    WorldPlan plan(4, 1, kWater, 300.0f, 1.5f);
+    plan.at(1, 0).mass = 1.0f;
+    plan.at(1, 0).temperature = 350.0f;
+    plan.at(2, 0) = CreateWorldCell{kGranite, 0, 255, 132, 300.0f, 1000.0f};
+    plan.at(3, 0) = CreateWorldCell{kOxygen, 0, 255, 132, 300.0f, 1.0f};
+    Start(plan);
+    // 2 kg from cells of 1.5 kg and 1 kg: the first empties, the second gives 0.5 kg.
+    Post(SIM_MSG_CONSUME_MASS, ConsumeMassPayload{Cell(0, 0), 11, 2.0f, kWater, 3, {0, 0}});
+    // Own element: accepted without displacement or change record.
+    Post(SIM_MSG_ADD_MASS, AddMassPayload{Cell(3, 0), 12, 1.0f, 400.0f, 0, kOxygen, 255, {0, 0}});
+    // A solid into another element's cell: refused.
+    Post(SIM_MSG_ADD_MASS, AddMassPayload{Cell(3, 0), 13, 1.0f, 300.0f, 0, kGranite, 255, {0, 0}});
+    const FrameResults* r = RunFrame(0.0f);
+    ASSERT_EQ(r->consumeMassResultsCount, 1);
+    const ConsumeMassResult& taken = r->consumeMassResults[0];
+    EXPECT_EQ(taken.callbackId, 11u);
+    EXPECT_EQ(taken.elementIdx, kWater);
+    EXPECT_FLOAT_EQ(taken.mass, 2.0f);
+    EXPECT_FLOAT_EQ(taken.temperature, (1.5f * 300.0f + 0.5f * 350.0f) / 2.0f);
+    EXPECT_EQ(r->elementIdx[Cell(0, 0)], kVacuum);
+    EXPECT_FLOAT_EQ(r->mass[Cell(1, 0)], 0.5f);
+    ASSERT_EQ(r->addMassResultsCount, 2);
+    EXPECT_EQ(r->addMassResults[0].accepted, 1);
+    EXPECT_EQ(r->addMassResults[0].elementIdx, kOxygen);
+    EXPECT_EQ(r->addMassResults[1].accepted, 0);
+    EXPECT_EQ(r->addMassResults[1].elementIdx, 255);
+    EXPECT_EQ(r->addMassResults[1].diseaseIdx, 255);
+    EXPECT_EQ(r->addMassResults[1].mass, 0.0f);
+    EXPECT_FLOAT_EQ(r->mass[Cell(3, 0)], 2.0f);
+    EXPECT_FLOAT_EQ(r->temperature[Cell(3, 0)], 350.0f);
+    ASSERT_EQ(r->changedCellsCount, 1);  // only the emptied water cell
+    EXPECT_EQ(r->changedCells[0].gameCell, Cell(0, 0));
+}
+
+TEST_F(FrameCycle, ChangedTwiceListedOnce) {
+    Start(MixedPlan());
+    // Two frames applied by one cycle: dug out, then filled with water.
+    Post(SIM_MSG_DIG_CELL, DigCellPayload{Cell(0, 0), SIM_NO_CALLBACK, 1, {0, 0, 0}});
+    EndFrame(0.0f);
+    Post(SIM_MSG_ADD_MASS, AddMassPayload{Cell(0, 0), SIM_NO_CALLBACK, 1.0f, 300.0f, 0, kWater, 255, {0, 0}});
+    const FrameResults* r = RunFrame(0.0f);
+    EXPECT_EQ(r->frameCount, 2);
+    ASSERT_EQ(r->changedCellsCount, 1);
+    EXPECT_EQ(r->changedCells[0].oldElementIdx, kGranite);
+    EXPECT_EQ(r->changedCells[0].newElementIdx, kWater);
+    EXPECT_EQ(r->dugMatterCount, 0);  // skipDrop
+    EXPECT_EQ(r->liquidChangedCellsCount, 1);
+    EXPECT_EQ(r->solidChangedCellsCount, 1);
+}
+
+TEST_F(FrameCycle, ThirtyFiveFramesWithoutExchange) {
+    Start(MixedPlan());
+    for (int i = 0; i < 35; ++i) {
+        Post(SIM_MSG_SET_CELL_INSULATION, SetCellInsulationPayload{Cell(0, 2), float(i) / 255.0f + 1e-4f});
+        EndFrame(0.0f);
+    }
+    Exchange();
+    const FrameResults* r = Exchange();
+    EXPECT_EQ(r->frameCount, 30);
+    EXPECT_EQ(r->insulation[Cell(0, 2)], 29);
+    // The five later frames merged into one, applied by a later cycle.
+    EndFrame(0.0f);
+    Exchange();
+    r = Exchange();
+    EXPECT_EQ(r->frameCount, 1);
+    EXPECT_EQ(r->insulation[Cell(0, 2)], 34);
+}
+
+TEST_F(FrameCycle, BadQueuedMessagesAreSkippedWithReports) {
+    Start(MixedPlan());
+    Post(SIM_MSG_DIG_CELL, DigCellPayload{12, 1, 0, {0, 0, 0}});      // outside a 4 x 3 grid
+    Post(SIM_MSG_DIG_CELL, DigCellPayload{-1, 2, 0, {0, 0, 0}});
+    Post(SIM_MSG_ADD_MASS, AddMassPayload{0, 3, 1.0f, 300.0f, 0, 200, 255, {0, 0}});  // no element 200
+    Post(SIM_MSG_ADD_MASS, AddMassPayload{0, 4, std::nanf(""), 300.0f, 0, kWater, 255, {0, 0}});
+    Post(SIM_MSG_MODIFY_CELL_ENERGY, ModifyCellEnergyPayload{0, INFINITY, 400.0f, 1});
+    Post(SIM_MSG_SET_CELL_BYTE_GRID, SetCellByteGridPayload{0, 255, {0, 0, 0}});  // no grid loaded
+    const uint8_t tooShort[4] = {};
+    EXPECT_EQ(SIM_HandleMessage(SIM_MSG_DIG_CELL, 4, tooShort), 0u);
+    const FrameResults* r = RunFrame(0.0f);
+    EXPECT_EQ(r->cellCallbacksCount, 0);
+    EXPECT_EQ(r->addMassResultsCount, 0);
+    EXPECT_EQ(r->elementIdx[0], kGranite);
+    EXPECT_EQ(r->temperature[0], 300.0f);
+    EXPECT_TRUE(Reported("outside the host grid"));
+    EXPECT_TRUE(Reported("beyond the table"));
+    EXPECT_TRUE(Reported("not finite"));
+    EXPECT_TRUE(Reported("no cell byte grid"));
+    EXPECT_TRUE(Reported("refused: payload of 4 bytes"));
+}
+
+TEST_F(FrameCycle, ExchangeWithWrongGridStillExchanges) {
+    Start(MixedPlan());
+    EndFrame(0.0f);
+    EXPECT_NE(Send(SIM_MSG_EXCHANGE_FRAME, std::string(5, '\1')), 0u);
+    EXPECT_TRUE(Reported("size == gameWidth * gameHeight"));
+    EXPECT_NE(Exchange(), nullptr);
+}
+
+}  // namespace
+}  // namespace tstest

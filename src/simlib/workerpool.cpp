@@ -38,10 +38,13 @@ void WorkerPool::WorkerLoop() {
     SetFlushToZeroMode();
     std::unique_lock<std::mutex> guard(lock_);
     for (;;) {
-        workSignal_.wait(guard, [this] { return stop_ || !queue_.empty(); });
+        workSignal_.wait(guard, [this] { return stop_ || head_ < queue_.size(); });
         if (stop_) return;
-        Job* job = queue_.front();
-        queue_.pop_front();
+        Job* job = queue_[head_++];
+        if (head_ == queue_.size()) {
+            queue_.clear();
+            head_ = 0;
+        }
         guard.unlock();
         job->Run();
         guard.lock();

@@ -4,7 +4,6 @@
 
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -34,7 +33,9 @@ private:
     std::condition_variable jobDoneSignal_;
     std::condition_variable workSignal_;
     std::mutex lock_;
-    std::deque<Job*> queue_;
+    // First in, first out; a vector with a read position keeps its storage.
+    std::vector<Job*> queue_;
+    size_t head_ = 0;
     uint32_t outstanding_ = 0;
     std::vector<std::thread> workers_;
     bool stop_ = false;

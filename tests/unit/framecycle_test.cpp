@@ -7,9 +7,6 @@
 
 namespace tstest {
 
-std::mutex InProcessHost::reportLock;
-std::vector<std::string> InProcessHost::reports;
-
 namespace {
 
 using FrameCycle = InProcessHost;

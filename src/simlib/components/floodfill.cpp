@@ -19,9 +19,8 @@ void FloodFill::Walk(const World& world, int32_t x0, int32_t y0, int32_t radius,
         generation_ = 1;
     }
     queue_.push_back({x0, y0, 0});
-    while (!queue_.empty()) {
-        const Entry e = queue_.front();
-        queue_.pop_front();
+    for (size_t head = 0; head < queue_.size(); ++head) {
+        const Entry e = queue_[head];
         if (!(e.depth < radius && e.x > 0 && e.x < world.width && e.y > 0 && e.y < world.height)) continue;
         const int32_t c = e.y * world.width + e.x;
         if (world.elements.State(world.updatedCells.elementIdx[size_t(c)]) == SIM_STATE_SOLID) continue;

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <vector>
 
 #include "simlib/world.h"
@@ -40,7 +39,7 @@ private:
     template <class Visit>
     void Walk(const World& world, int32_t x, int32_t y, int32_t radius, Visit&& visit);
 
-    std::deque<Entry> queue_;
+    std::vector<Entry> queue_;  // breadth-first: read from the front, append at the back
     std::vector<int32_t> found_;
     // A cell is visited in the current walk when its mark equals the walk's
     // generation (equivalent to searching the visited list, without its cost).

@@ -1,0 +1,51 @@
+// After warm-up, a steady flow of frames allocates nothing: frames are
+// recycled, queues and result lists keep their storage and swap owners.
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+#include "unit/inprocesshost.h"
+
+// The replacement pair below is malloc/free on both sides.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+
+namespace {
+std::atomic<uint64_t> gAllocations{0};
+}  // namespace
+
+void* operator new(std::size_t size) {
+    gAllocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
+namespace tstest {
+namespace {
+
+using Allocations = InProcessHost;
+
+TEST_F(Allocations, SteadyFramesAllocateNothing) {
+    WorldPlan plan(16, 8, kOxygen, 300.0f, 1.0f);
+    for (int32_t x = 0; x < 16; ++x) plan.at(x, 0) = CreateWorldCell{kGranite, 0, 255, 132, 300.0f, 500.0f};
+    ASSERT_NE(Start(plan), nullptr);
+    const std::string grid(16 * 8, '\0');
+    auto frame = [&](int i) {
+        Post(SIM_MSG_DIG_CELL, DigCellPayload{i % 16, uint32_t(i), 0, {0, 0, 0}});
+        Post(SIM_MSG_ADD_MASS, AddMassPayload{i % 16, 7, 1.0f, 300.0f, 0, kGranite, 255, {0, 0}});
+        Post(SIM_MSG_SET_CELL_INSULATION, SetCellInsulationPayload{16 + i % 16, 0.5f});
+        const EndFramePayload end{0.2f, 0, 0, 16, 8};
+        Post(SIM_MSG_END_FRAME, end);
+        SIM_HandleMessage(SIM_MSG_EXCHANGE_FRAME, int32_t(grid.size()), grid.data());
+    };
+    for (int i = 0; i < 64; ++i) frame(i);  // warm-up: lists reach their sizes
+    const uint64_t before = gAllocations.load();
+    for (int i = 64; i < 264; ++i) frame(i);
+    const uint64_t after = gAllocations.load();
+    EXPECT_EQ(after - before, 0u);
+    EXPECT_EQ(ReportCount(), 0u);
+}
+
+}  // namespace
+}  // namespace tstest

@@ -1,0 +1,235 @@
+// World save and load through the C exports: exact bytes, old versions, the
+// sanitising rules, and refused blobs that leave the running world alone.
+#include <cmath>
+#include <cstring>
+
+#include "unit/inprocesshost.h"
+
+namespace tstest {
+namespace {
+
+using SaveLoad = InProcessHost;
+
+std::string SaveNow() {
+    uint32_t length = 0;
+    const uint8_t* data = SIM_BeginSave(&length);
+    std::string blob(reinterpret_cast<const char*>(data), length);
+    SIM_EndSave();
+    return blob;
+}
+
+// A blob of any version written field by field (N = w * h padded cells).
+struct Blob {
+    int32_t version, w, h;
+    std::vector<SavedCell> cells;
+    std::vector<SavedDisease> diseases;
+    std::vector<float> target;
+    uint8_t flags = 0;
+    Blob(int32_t v, int32_t width, int32_t height, uint32_t element, float t, float m)
+        : version(v), w(width), h(height) {
+        const size_t n = size_t(w) * size_t(h);
+        cells.assign(n, SavedCell{element, t, m});
+        diseases.assign(n, SavedDisease{0, 0});
+        target.assign(n, -1.0f);
+    }
+    std::string Bytes() const {
+        std::string out("SIMSAVE\0", 8);
+        out.append(reinterpret_cast<const char*>(&version), 4);
+        out.append(reinterpret_cast<const char*>(&w), 4);
+        out.append(reinterpret_cast<const char*>(&h), 4);
+        if (version >= 13) out.push_back(char(flags));
+        out.append(reinterpret_cast<const char*>(cells.data()), cells.size() * sizeof(SavedCell));
+        if (version >= 9) out.append(reinterpret_cast<const char*>(diseases.data()), diseases.size() * 8);
+        if (version >= 8) out.append(reinterpret_cast<const char*>(target.data()), target.size() * 4);
+        return out;
+    }
+};
+
+TEST_F(SaveLoad, SaveLoadSaveIsByteIdentical) {
+    WorldPlan plan(5, 4, kOxygen, 300.0f, 1.2f);
+    plan.at(0, 0) = CreateWorldCell{kGranite, 0, 255, 132, 310.0f, 800.0f};
+    plan.at(1, 0) = CreateWorldCell{kWater, 0, 255, 132, 290.0f, 900.0f};
+    plan.at(2, 3) = CreateWorldCell{kVacuum, 0, 255, 132, 0.0f, 0.0f};
+    plan.disease[size_t(1 * plan.w + 1)] = CreateWorldDisease{1, 0, {0, 0}, 77, {0, 0, 0, 0}};
+    plan.target[3] = 305.0f;
+    Start(plan);
+    SetWorldFlagsPayload flags{0, 0x21};
+    Post(SIM_MSG_SET_WORLD_FLAGS, flags);
+    const std::string first = SaveNow();
+    ASSERT_EQ(first.size(), size_t(24 * 7 * 6 + 21));
+    EXPECT_EQ(uint8_t(first[20]), 0x21);
+    // Load the save into a fresh library and save again.
+    SIM_Shutdown();
+    SetUp();
+    const FrameResults* loaded = reinterpret_cast<const FrameResults*>(Send(SIM_MSG_LOAD_SAVE_GAME, first));
+    ASSERT_NE(loaded, nullptr);
+    EXPECT_EQ(loaded->diseaseIdx[6], 1);
+    EXPECT_EQ(loaded->diseaseCount[6], 77);
+    EXPECT_EQ(SaveNow(), first);
+}
+
+TEST_F(SaveLoad, SmallestWorldSaveLength) {
+    Start(WorldPlan(2, 1, kGranite, 300.0f, 10.0f));  // 4 x 3 padded
+    EXPECT_EQ(SaveNow().size(), 309u);
+    uint32_t length = 99;
+    SIM_BeginSave(&length);
+    const uint8_t* second = SIM_BeginSave(&length);  // replaces the first buffer
+    EXPECT_EQ(length, 309u);
+    EXPECT_EQ(std::memcmp(second, "SIMSAVE", 8), 0);
+    SIM_EndSave();
+    SIM_EndSave();  // nothing to free: no effect
+}
+
+TEST_F(SaveLoad, OldVersionsAndSanitising) {
+    const uint32_t waterId = elements.records[kWater].id;
+    for (int32_t version : {7, 8, 10, 11, 12}) {
+        SCOPED_TRACE(version);
+        SIM_Shutdown();
+        SetUp();
+        Blob blob(version, 5, 4, waterId, 300.0f, 100.0f);
+        blob.cells[6] = SavedCell{0xABCDEFu, 300.0f, 5.0f};                      // unknown element
+        blob.cells[7] = SavedCell{waterId, 0.0f, 5.0f};                          // 0 K -> 293 K
+        blob.cells[8] = SavedCell{SIM_VACUUM_ELEMENT_ID, 50.0f, 5.0f};           // vacuum: 0 K, 0 kg
+        blob.cells[11] = SavedCell{waterId, std::nanf(""), INFINITY};            // 293 K, 100 kg
+        blob.cells[12] = SavedCell{waterId, 267.0f, 2e9f};                       // freezes, 1e9 kg
+        blob.diseases[13] = SavedDisease{diseases.records[0].id, 40};
+        blob.diseases[9] = SavedDisease{0x777, 40};                              // unknown disease
+        blob.target[13] = 280.0f;
+        const FrameResults* r = reinterpret_cast<const FrameResults*>(Send(SIM_MSG_LOAD_SAVE_GAME, blob.Bytes()));
+        ASSERT_NE(r, nullptr);
+        gameWidth = 3;
+        gameHeight = 2;
+        // Padded cell 6 is game cell 0 (row 1, column 1).
+        EXPECT_EQ(r->elementIdx[0], kVacuum);
+        EXPECT_EQ(r->mass[0], 0.0f);
+        EXPECT_EQ(r->temperature[1], 293.0f);
+        EXPECT_EQ(r->elementIdx[2], kVacuum);
+        EXPECT_EQ(r->temperature[2], 0.0f);
+        EXPECT_EQ(r->mass[2], 0.0f);
+        EXPECT_EQ(r->temperature[3], 293.0f);
+        EXPECT_EQ(r->mass[3], 100.0f);
+        EXPECT_EQ(r->elementIdx[4], kIce);  // 5.5 K below water's low point
+        EXPECT_EQ(r->temperature[4], 268.5f);
+        EXPECT_EQ(r->mass[4], 1e9f);
+        EXPECT_EQ(r->diseaseIdx[5], version >= 9 ? 0 : 255);
+        EXPECT_EQ(r->diseaseCount[5], version >= 9 ? 40 : 0);
+        EXPECT_EQ(r->diseaseIdx[3], 255);
+        EXPECT_EQ(r->diseaseCount[3], 0);
+        const std::string resaved = SaveNow();
+        float target;
+        std::memcpy(&target, resaved.data() + 21 + 20 * 20 + 13 * 4, 4);
+        // Version 7 has no target block: the creation value 0 stays.
+        EXPECT_EQ(target, version >= 8 ? 280.0f : 0.0f);
+        EXPECT_EQ(uint8_t(resaved[20]), 0);
+    }
+}
+
+TEST_F(SaveLoad, ReplacedElementIdsAndAverageTemperatureFix) {
+    // Give the table the replacement targets and the averaged element.
+    elements.records[kSteam].id = 0x987DAC06u;
+    elements.records[kOxygen].id = 0x3FE0146Eu;
+    Send(SIM_MSG_LOAD_ELEMENT_TABLE, ElementTablePayload(elements.records, elements.elementNames));
+    Send(SIM_MSG_LOAD_DISEASE_TABLE, DiseaseTablePayload(diseases, elements.count()));
+    for (int32_t version : {10, 11}) {
+        SCOPED_TRACE(version);
+        Blob blob(version, 5, 5, elements.records[kGranite].id, 300.0f, 100.0f);
+        blob.cells[6] = SavedCell{0x0280CF79u, 400.0f, 1.0f};       // read as steam
+        blob.cells[12] = SavedCell{0x3FE0146Eu, 500.0f, 1.0f};      // averaged from its neighbours
+        blob.cells[13] = SavedCell{elements.records[kGranite].id, 320.0f, 100.0f};
+        const FrameResults* r = reinterpret_cast<const FrameResults*>(Send(SIM_MSG_LOAD_SAVE_GAME, blob.Bytes()));
+        ASSERT_NE(r, nullptr);
+        EXPECT_EQ(r->elementIdx[0], kSteam);
+        // Neighbours of cell 12 (game cell 4): border cells excluded; steam at
+        // 400 K, granite at 300 K (six) and 320 K (one).
+        const float expected = version < 11 ? (400.0f + 6 * 300.0f + 320.0f) / 8.0f : 500.0f;
+        EXPECT_FLOAT_EQ(r->temperature[4], expected);
+    }
+}
+
+TEST_F(SaveLoad, RefusedBlobsLeaveTheWorldRunning) {
+    Start(WorldPlan(3, 2, kWater, 300.0f, 10.0f));
+    const std::string good = SaveNow();
+    std::string wrongMagic = good;
+    wrongMagic[0] = 'X';
+    std::string newer = good;
+    const int32_t fourteen = 14;
+    std::memcpy(newer.data() + 8, &fourteen, 4);
+    std::string tooWide = good;
+    const int32_t two = 2;
+    std::memcpy(tooWide.data() + 12, &two, 4);
+    std::string huge = good;
+    const int32_t big = 1 << 20;
+    std::memcpy(huge.data() + 12, &big, 4);
+    std::memcpy(huge.data() + 16, &big, 4);
+    for (const std::string& bad : {wrongMagic, newer, tooWide, huge, good + "x", good.substr(0, good.size() - 1),
+                                   std::string("SIMS")}) {
+        EXPECT_EQ(Send(SIM_MSG_LOAD_SAVE_GAME, bad), 0u);
+    }
+    EXPECT_TRUE(Reported("LoadSaveGame refused"));
+    // The world and its thread carry on.
+    Post(SIM_MSG_SET_CELL_INSULATION, SetCellInsulationPayload{0, 0.5f});
+    const FrameResults* r = RunFrame(0.0f);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->insulation[0], 127);
+    EXPECT_EQ(SaveNow().size(), good.size());
+}
+
+TEST_F(SaveLoad, LoadWhileRunningRestartsOnTheNewWorld) {
+    Start(WorldPlan(3, 2, kWater, 300.0f, 10.0f));
+    RunFrame(0.1f);
+    Blob blob(13, 6, 4, elements.records[kGranite].id, 300.0f, 50.0f);
+    const FrameResults* r = reinterpret_cast<const FrameResults*>(Send(SIM_MSG_LOAD_SAVE_GAME, blob.Bytes()));
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->elementIdx[0], kGranite);
+    gameWidth = 4;
+    gameHeight = 2;
+    Post(SIM_MSG_DIG_CELL, DigCellPayload{7, 3, 0, {0, 0, 0}});
+    r = RunFrame(0.0f);
+    ASSERT_EQ(r->dugMatterCount, 1);
+    EXPECT_EQ(r->dugMatter[0].gameCell, 7);
+}
+
+TEST_F(SaveLoad, GridAndSettleNeedAWorld) {
+    EXPECT_EQ(Send(SIM_MSG_LOAD_CELL_BYTE_GRID, std::string(4, '\0')), 0u);
+    EXPECT_EQ(Send(SIM_MSG_SETTLE_WORLD, ""), 0u);
+    uint32_t length = 5;
+    EXPECT_EQ(SIM_BeginSave(&length), nullptr);
+    EXPECT_EQ(length, 0u);
+    EXPECT_TRUE(Reported("there is no world"));
+}
+
+TEST_F(SaveLoad, SettleWorldDropsUnstableCells) {
+    elements.records[kIce].stateFlags = SIM_STATE_SOLID | SIM_ELEMENT_UNSTABLE;
+    Send(SIM_MSG_LOAD_ELEMENT_TABLE, ElementTablePayload(elements.records, elements.elementNames));
+    Send(SIM_MSG_LOAD_DISEASE_TABLE, DiseaseTablePayload(diseases, elements.count()));
+    // One column, bottom up: granite, vacuum, vacuum, ice.
+    WorldPlan plan(1, 4, kVacuum, 0.0f, 0.0f);
+    plan.at(0, 0) = CreateWorldCell{kGranite, 0, 255, 132, 300.0f, 100.0f};
+    plan.at(0, 3) = CreateWorldCell{kIce, 0, 255, 132, 260.0f, 40.0f};
+    ASSERT_EQ(Send(SIM_MSG_CREATE_WORLD, plan.Payload()), 4u);
+    EXPECT_EQ(Send(SIM_MSG_SETTLE_WORLD, ""), 0u);
+    const std::string blob = SaveNow();
+    auto cellAt = [&](int32_t y) {
+        SavedCell cell;
+        std::memcpy(&cell, blob.data() + 21 + size_t((y + 1) * 3 + 1) * 12, 12);
+        return cell;
+    };
+    EXPECT_EQ(cellAt(0).elementId, elements.records[kGranite].id);
+    EXPECT_EQ(cellAt(1).elementId, elements.records[kIce].id);
+    EXPECT_EQ(cellAt(1).mass, 40.0f);
+    EXPECT_EQ(cellAt(2).elementId, SIM_VACUUM_ELEMENT_ID);
+    EXPECT_EQ(cellAt(3).elementId, SIM_VACUUM_ELEMENT_ID);
+}
+
+TEST_F(SaveLoad, CellByteGridMustMatchTheWorld) {
+    Start(WorldPlan(3, 2, kWater, 300.0f, 10.0f));
+    EXPECT_EQ(Send(SIM_MSG_LOAD_CELL_BYTE_GRID, std::string(5, '\xff')), 0u);
+    EXPECT_TRUE(Reported("LoadCellByteGrid refused"));
+    EXPECT_EQ(Send(SIM_MSG_LOAD_CELL_BYTE_GRID, std::string(6, '\x01')), 0u);
+    Post(SIM_MSG_SET_CELL_BYTE_GRID, SetCellByteGridPayload{0, 255, {0, 0, 0}});
+    RunFrame(0.0f);
+    EXPECT_FALSE(Reported("no cell byte grid"));
+}
+
+}  // namespace
+}  // namespace tstest

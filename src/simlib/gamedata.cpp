@@ -23,11 +23,11 @@ void GameData::CopyCellsFrom(const World& world) {
 
 namespace {
 
-template <class T, class Entry>
-void SetList(int32_t& count, const Entry*& pointer, const std::vector<T>& list) {
-    count = static_cast<int32_t>(list.size());
-    pointer = list.empty() ? nullptr : reinterpret_cast<const Entry*>(list.data());
-}
+// FrameResults is packed: its members are assigned directly, never bound to
+// references (the pointers sit at 4-byte offsets).
+#define TS_SET_LIST(field, list)                         \
+    out.field##Count = static_cast<int32_t>(list.size()); \
+    out.field = list.empty() ? nullptr : reinterpret_cast<decltype(out.field)>(list.data())
 
 template <class T>
 const T* CellPointer(const std::vector<T>& array) {
@@ -46,32 +46,33 @@ FrameResults* BuildFrameResults(const GameData& g, FrameResults& out) {
     out.strengthModifier = CellPointer(g.cells.strengthModifier);
     out.diseaseIdx = CellPointer(g.cells.diseaseIdx);
     out.diseaseCount = CellPointer(g.cells.diseaseCount);
-    SetList(out.solidChangesCount, out.solidChanges, g.solidChanges);
-    SetList(out.liquidChangedCellsCount, out.liquidChangedCells, g.liquidChangedCells);
-    SetList(out.solidChangedCellsCount, out.solidChangedCells, g.solidChangedCells);
-    SetList(out.changedCellsCount, out.changedCells, g.changedCells);
-    SetList(out.cellCallbacksCount, out.cellCallbacks, g.cellCallbacks);
-    SetList(out.releasedContentsCount, out.releasedContents, g.releasedContents);
-    SetList(out.dugMatterCount, out.dugMatter, g.dugMatter);
-    SetList(out.emittedMatterCount, out.emittedMatter, g.emittedMatter);
-    SetList(out.sublimationEventsCount, out.sublimationEvents, g.sublimationEvents);
-    SetList(out.fallingSolidsCount, out.fallingSolids, g.fallingSolids);
-    SetList(out.pressureDamageCount, out.pressureDamage, g.pressureDamage);
-    SetList(out.buildingOutputsCount, out.buildingOutputs, g.buildingOutputs);
-    SetList(out.consumeMassResultsCount, out.consumeMassResults, g.consumeMassResults);
-    SetList(out.addMassResultsCount, out.addMassResults, g.addMassResults);
-    SetList(out.consumeDiseaseResultsCount, out.consumeDiseaseResults, g.consumeDiseaseResults);
-    SetList(out.componentCallbacksCount, out.componentCallbacks, g.componentCallbacks);
-    SetList(out.massConsumerOutputsCount, out.massConsumerOutputs, g.massConsumerOutputs);
-    SetList(out.massEmitterOutputsCount, out.massEmitterOutputs, g.massEmitterOutputs);
-    SetList(out.elementChunkOutputsCount, out.elementChunkOutputs, g.elementChunkOutputs);
-    SetList(out.elementChunkEventsCount, out.elementChunkEvents, g.elementChunkEvents);
-    SetList(out.buildingsOverheatedCount, out.buildingsOverheated, g.buildingsOverheated);
-    SetList(out.buildingsCooledCount, out.buildingsCooled, g.buildingsCooled);
-    SetList(out.buildingsAtHighTempCount, out.buildingsAtHighTemp, g.buildingsAtHighTemp);
-    SetList(out.flaggedTransitionsCount, out.flaggedTransitions, g.flaggedTransitions);
-    SetList(out.diseaseEmitterOutputsCount, out.diseaseEmitterOutputs, g.diseaseEmitterOutputs);
-    SetList(out.reservedComponentOutputsCount, out.reservedComponentOutputs, g.reservedComponentOutputs);
+    TS_SET_LIST(solidChanges, g.solidChanges);
+    TS_SET_LIST(liquidChangedCells, g.liquidChangedCells);
+    TS_SET_LIST(solidChangedCells, g.solidChangedCells);
+    TS_SET_LIST(changedCells, g.changedCells);
+    TS_SET_LIST(cellCallbacks, g.cellCallbacks);
+    TS_SET_LIST(releasedContents, g.releasedContents);
+    TS_SET_LIST(dugMatter, g.dugMatter);
+    TS_SET_LIST(emittedMatter, g.emittedMatter);
+    TS_SET_LIST(sublimationEvents, g.sublimationEvents);
+    TS_SET_LIST(fallingSolids, g.fallingSolids);
+    TS_SET_LIST(pressureDamage, g.pressureDamage);
+    TS_SET_LIST(buildingOutputs, g.buildingOutputs);
+    TS_SET_LIST(consumeMassResults, g.consumeMassResults);
+    TS_SET_LIST(addMassResults, g.addMassResults);
+    TS_SET_LIST(consumeDiseaseResults, g.consumeDiseaseResults);
+    TS_SET_LIST(componentCallbacks, g.componentCallbacks);
+    TS_SET_LIST(massConsumerOutputs, g.massConsumerOutputs);
+    TS_SET_LIST(massEmitterOutputs, g.massEmitterOutputs);
+    TS_SET_LIST(elementChunkOutputs, g.elementChunkOutputs);
+    TS_SET_LIST(elementChunkEvents, g.elementChunkEvents);
+    TS_SET_LIST(buildingsOverheated, g.buildingsOverheated);
+    TS_SET_LIST(buildingsCooled, g.buildingsCooled);
+    TS_SET_LIST(buildingsAtHighTemp, g.buildingsAtHighTemp);
+    TS_SET_LIST(flaggedTransitions, g.flaggedTransitions);
+    TS_SET_LIST(diseaseEmitterOutputs, g.diseaseEmitterOutputs);
+    TS_SET_LIST(reservedComponentOutputs, g.reservedComponentOutputs);
+#undef TS_SET_LIST
     const int32_t cellCount = static_cast<int32_t>(g.cellCount());
     for (int32_t cell : g.liquidChangedCells) TS_CHECK_AS(cell >= 0 && cell < cellCount, "0 <= cell && cell < numGameCells");
     out.accumulatorCopy = CellPointer(g.accumulatorCopy);

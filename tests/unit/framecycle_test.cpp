@@ -53,7 +53,8 @@ TEST_F(FrameCycle, ResultsArriveOneExchangeLater) {
     const FrameResults* third = Exchange();
     EXPECT_EQ(third->frameCount, 0);
     EXPECT_EQ(third->changedCellsCount, 0);
-    EXPECT_EQ(third->changedCells, nullptr);
+    const ChangedCellEntry* none = third->changedCells;  // packed member: read by value
+    EXPECT_EQ(none, nullptr);
     EXPECT_EQ(third->dugMatterCount, 0);
     EXPECT_EQ(ReportCount(), 0u);
 }

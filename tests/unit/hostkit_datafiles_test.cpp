@@ -167,19 +167,20 @@ TEST_F(HostkitSampleTables, EveryDiseaseHasGrowthForEveryElement) {
         for (int k = 1; k < 4; ++k) EXPECT_LT(d.header.temperatureThresholds[k - 1], d.header.temperatureThresholds[k]);
         ASSERT_EQ(d.growth.size(), elements().size());
         for (size_t e = 0; e < d.growth.size(); ++e) {
+            // Growth entries are 29-byte packed records: read fields by value.
             const DiseaseElementGrowth& g = d.growth[e];
-            EXPECT_GE(g.spreadRate, 0.0f) << elements()[e].name;
-            EXPECT_LE(g.spreadRate, 1.0f) << elements()[e].name;
-            EXPECT_LE(g.minCountPerKg, g.maxCountPerKg) << elements()[e].name;
+            EXPECT_GE(float(g.spreadRate), 0.0f) << elements()[e].name;
+            EXPECT_LE(float(g.spreadRate), 1.0f) << elements()[e].name;
+            EXPECT_LE(float(g.minCountPerKg), float(g.maxCountPerKg)) << elements()[e].name;
             // A full cell at the population cap must fit a 32-bit count.
             EXPECT_LT(double(g.maxCountPerKg) * elements()[e].record.maxMass, 2.0e9) << elements()[e].name;
         }
     }
     // Overrides by name beat the state layer, which beats the defaults.
     const tshost::DiseaseDesc& vibrio = diseases[tshost::DiseaseIndex(diseases, "Vibrio bacteria")];
-    EXPECT_LT(vibrio.growth[tshost::ElementIndex(elements(), "Water")].populationHalfLife, 0.0f);
-    EXPECT_EQ(vibrio.growth[tshost::ElementIndex(elements(), "Crude oil")].populationHalfLife, 1800.0f);
-    EXPECT_EQ(vibrio.growth[tshost::ElementIndex(elements(), "Crude oil")].minSpreadAge, 3);
+    EXPECT_LT(float(vibrio.growth[tshost::ElementIndex(elements(), "Water")].populationHalfLife), 0.0f);
+    EXPECT_EQ(float(vibrio.growth[tshost::ElementIndex(elements(), "Crude oil")].populationHalfLife), 1800.0f);
+    EXPECT_EQ(int(vibrio.growth[tshost::ElementIndex(elements(), "Crude oil")].minSpreadAge), 3);
     EXPECT_TRUE(std::isinf(vibrio.growth[tshost::ElementIndex(elements(), "Ice")].populationHalfLife));
 
     // The table's payload carries one growth entry per element.
@@ -245,10 +246,10 @@ TEST(HostkitDataFiles, LoadersRejectMalformedTables) {
     ASSERT_EQ(diseases.size(), 1u);
     ASSERT_EQ(diseases[0].growth.size(), 3u);
     EXPECT_TRUE(std::isinf(diseases[0].header.temperatureHalfLives[1]));
-    EXPECT_EQ(diseases[0].growth[1].spreadRate, 0.1f);
-    EXPECT_EQ(diseases[0].growth[2].spreadRate, 0.5f);
-    EXPECT_EQ(diseases[0].growth[2].minSpreadAge, 9);
-    EXPECT_EQ(diseases[0].growth[1].minSpreadAge, 2);
+    EXPECT_EQ(float(diseases[0].growth[1].spreadRate), 0.1f);
+    EXPECT_EQ(float(diseases[0].growth[2].spreadRate), 0.5f);
+    EXPECT_EQ(int(diseases[0].growth[2].minSpreadAge), 9);
+    EXPECT_EQ(int(diseases[0].growth[1].minSpreadAge), 2);
 
     EXPECT_NE(diseasesError(R"({"diseases": [{"name": "G", )" + base + R"(, "growth": {"default": {"spreadRate": 1}}}]})")
                   .find("missing"),

@@ -33,6 +33,16 @@ Library::~Library() {
     if (handle_ != nullptr) dlclose(handle_);
 }
 
+std::string Library::SaveWorld() {
+    if (SIM_BeginSave == nullptr || SIM_EndSave == nullptr) return {};
+    uint32_t length = 0;
+    const uint8_t* data = SIM_BeginSave(&length);
+    std::string bytes;
+    if (data != nullptr) bytes.assign(reinterpret_cast<const char*>(data), length);
+    SIM_EndSave();
+    return bytes;
+}
+
 void* Library::Symbol(const char* name) const { return dlsym(handle_, name); }
 
 }  // namespace tshost

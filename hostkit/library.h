@@ -1,6 +1,7 @@
 // Loads libtesselsim.so at run time and resolves its exports, as a host does.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "tesselsim/tesselsim.h"
@@ -39,6 +40,18 @@ public:
     uint64_t SendBytes(uint32_t id, const std::string& bytes) {
         return SIM_HandleMessage(id, static_cast<int32_t>(bytes.size()), bytes.data());
     }
+    // Sends a message without payload (SettleWorld, NoOp).
+    uint64_t SendEmpty(uint32_t id) { return SIM_HandleMessage(id, 0, nullptr); }
+
+    // ExchangeFrame with the host's input grid; null when no frame exists.
+    const FrameResults* ExchangeFrame(const std::string& hostCellInput) {
+        return reinterpret_cast<const FrameResults*>(
+            static_cast<uintptr_t>(SendBytes(SIM_MSG_EXCHANGE_FRAME, hostCellInput)));
+    }
+
+    // Copies the library's save of the current world and releases its buffer
+    // (SIM_BeginSave, then SIM_EndSave); empty when there is no world.
+    std::string SaveWorld();
 
     // Raw symbol lookup (null when absent).
     void* Symbol(const char* name) const;

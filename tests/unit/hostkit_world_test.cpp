@@ -1,0 +1,159 @@
+// CreateWorld and grid payloads, and the FrameResults view.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "hostkit/frameresults.h"
+#include "hostkit/world.h"
+
+namespace {
+
+template <class V>
+V At(const std::string& b, size_t offset) {
+    V v;
+    EXPECT_LE(offset + sizeof(V), b.size());
+    std::memcpy(&v, b.data() + offset, sizeof(V));
+    return v;
+}
+
+TEST(HostkitWorld, CreateWorldPayloadLaysOutThreeBlocks) {
+    tshost::WorldLayout world(3, 2, tshost::Matter(1, 300.0f, 1.5f));
+    world.Fill(0, 0, 3, 1, tshost::Matter(4, 280.0f, 1000.0f));  // bottom row
+    tshost::WorldCell& c = world.at(2, 1);                      // game cell 5, the last
+    c.cellFlags = 0x40;
+    c.insulation = 17;
+    c.strengthModifier = 99;
+    c.targetTemperature = 310.0f;
+    c.diseaseIdx = 1;
+    c.diseaseAge = 6;
+    c.diseaseCount = 12345;
+    EXPECT_EQ(world.GameCell(2, 1), 5);
+
+    const std::string b = tshost::CreateWorldPayload(world);
+    const size_t n = 6;
+    ASSERT_EQ(b.size(), 8 + 28 * n);
+    EXPECT_EQ(At<int32_t>(b, 0), 3);
+    EXPECT_EQ(At<int32_t>(b, 4), 2);
+    // Cell block: u8 element, flags, insulation, strength modifier, f32 T, f32 mass.
+    EXPECT_EQ(At<uint8_t>(b, 8), 4);
+    EXPECT_EQ(At<float>(b, 8 + 4), 280.0f);
+    EXPECT_EQ(At<float>(b, 8 + 8), 1000.0f);
+    EXPECT_EQ(At<uint8_t>(b, 8 + 1), 0);
+    EXPECT_EQ(At<uint8_t>(b, 8 + 2), 255);  // full conduction by default
+    EXPECT_EQ(At<uint8_t>(b, 8 + 3), 132);
+    const size_t last = 8 + 12 * 5;
+    EXPECT_EQ(At<uint8_t>(b, last), 1);
+    EXPECT_EQ(At<uint8_t>(b, last + 1), 0x40);
+    EXPECT_EQ(At<uint8_t>(b, last + 2), 17);
+    EXPECT_EQ(At<uint8_t>(b, last + 3), 99);
+    EXPECT_EQ(At<float>(b, last + 4), 300.0f);
+    EXPECT_EQ(At<float>(b, last + 8), 1.5f);
+    // Target temperatures: negative (none) unless set.
+    const size_t targets = 8 + 12 * n;
+    EXPECT_EQ(At<float>(b, targets), -1.0f);
+    EXPECT_EQ(At<float>(b, targets + 4 * 5), 310.0f);
+    // Disease block: u8 index, u8 age, 2 unused, i32 count, 4 unused.
+    const size_t diseases = targets + 4 * n;
+    EXPECT_EQ(At<uint8_t>(b, diseases), 255);
+    EXPECT_EQ(At<int32_t>(b, diseases + 4), 0);
+    const size_t d5 = diseases + 12 * 5;
+    EXPECT_EQ(At<uint8_t>(b, d5), 1);
+    EXPECT_EQ(At<uint8_t>(b, d5 + 1), 6);
+    EXPECT_EQ(At<uint16_t>(b, d5 + 2), 0);
+    EXPECT_EQ(At<int32_t>(b, d5 + 4), 12345);
+    EXPECT_EQ(At<uint32_t>(b, d5 + 8), 0u);
+
+    const auto parsed = tshost::ParseCreateWorldPayload(b);
+    ASSERT_TRUE(parsed.has_value());
+    EXPECT_EQ(parsed->width, 3);
+    EXPECT_EQ(parsed->height, 2);
+    EXPECT_EQ(parsed->cells, world.cells);
+    EXPECT_FALSE(tshost::ParseCreateWorldPayload(b.substr(0, b.size() - 1)).has_value());
+    EXPECT_FALSE(tshost::ParseCreateWorldPayload(b + 'x').has_value());
+
+    world.cells.pop_back();
+    EXPECT_THROW(tshost::CreateWorldPayload(world), std::invalid_argument);
+}
+
+TEST(HostkitWorld, FillClipsToTheGrid) {
+    tshost::WorldLayout world(4, 3);
+    world.Fill(-2, 1, 2, 9, tshost::Matter(7, 1.0f, 1.0f));
+    int filled = 0;
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 4; ++x) {
+            const bool inside = x < 2 && y >= 1;
+            EXPECT_EQ(world.at(x, y).elementIdx, inside ? 7 : 255) << x << "," << y;
+            filled += inside;
+        }
+    EXPECT_EQ(filled, 4);
+}
+
+TEST(HostkitWorld, ByteGridsHoldOneBytePerGameCell) {
+    const std::vector<uint8_t> values{1, 2, 3, 4, 5, 6};
+    EXPECT_EQ(tshost::CellByteGridPayload(3, 2, values), std::string("\x01\x02\x03\x04\x05\x06", 6));
+    EXPECT_THROW(tshost::CellByteGridPayload(2, 2, values), std::invalid_argument);
+    EXPECT_EQ(tshost::CellByteGridPayload(2, 3, uint8_t(9)), std::string(6, '\x09'));
+    EXPECT_EQ(tshost::HostCellInput(5, 4, 1).size(), 20u);
+}
+
+TEST(HostkitFrameResults, SpansFollowTheStructure) {
+    const int32_t w = 3, h = 2;
+    std::vector<uint8_t> element{0, 1, 2, 3, 4, 5};
+    std::vector<float> temperature{10, 11, 12, 13, 14, 15};
+    std::vector<float> mass{20, 21, 22, 23, 24, 25};
+    std::vector<int32_t> count{0, 0, 0, 0, 0, 77};
+    std::vector<float> flow(2 * 6, 0.5f);
+    ChangedCellEntry changed[2] = {{4, 1, 2, {0, 0}}, {5, 3, 3, {0, 0}}};
+    MatterEntry dug[1] = {{2, 6, 255, {0, 0}, 3.0f, 300.0f, 0}};
+
+    FrameResults r{};
+    r.frameCount = 2;
+    r.elementIdx = element.data();
+    r.temperature = temperature.data();
+    r.mass = mass.data();
+    r.diseaseCount = count.data();
+    r.flowVectors = flow.data();
+    r.changedCellsCount = 2;
+    r.changedCells = changed;
+    r.dugMatterCount = 1;
+    r.dugMatter = dug;
+    r.cellCallbacksCount = 3;  // a count without a list reads as empty
+    r.emittedMatterCount = -1;
+    r.emittedMatter = dug;
+
+    const tshost::FrameResultsView v(&r, w, h);
+    EXPECT_TRUE(v.valid());
+    EXPECT_EQ(v.frameCount(), 2);
+    EXPECT_EQ(v.elementIdx().size(), 6u);
+    EXPECT_EQ(v.flowVectors().size(), 12u);
+    EXPECT_TRUE(v.cellFlags().empty());
+    EXPECT_TRUE(v.lightLevels().empty());
+    ASSERT_EQ(v.changedCells().size(), 2u);
+    EXPECT_EQ(v.changedCells()[1].gameCell, 5);
+    ASSERT_EQ(v.dugMatter().size(), 1u);
+    EXPECT_EQ(v.dugMatter()[0].mass, 3.0f);
+    EXPECT_TRUE(v.cellCallbacks().empty());
+    EXPECT_TRUE(v.emittedMatter().empty());
+    EXPECT_TRUE(v.fallingSolids().empty());
+
+    // (x, y) is row-major from the bottom row.
+    const tshost::FrameCell c = v.cell(2, 1);
+    EXPECT_EQ(c.elementIdx, 5);
+    EXPECT_EQ(c.temperature, 15.0f);
+    EXPECT_EQ(c.mass, 25.0f);
+    EXPECT_EQ(c.diseaseCount, 77);
+    EXPECT_EQ(c.cellFlags, 0);  // not published
+    EXPECT_EQ(v.cell(1, 0).elementIdx, 1);
+    EXPECT_THROW(v.cell(6), std::out_of_range);
+    EXPECT_THROW(v.cell(-1), std::out_of_range);
+
+    const tshost::FrameResultsView none(nullptr, w, h);
+    EXPECT_FALSE(none.valid());
+    EXPECT_TRUE(none.mass().empty());
+    EXPECT_TRUE(none.changedCells().empty());
+}
+
+}  // namespace

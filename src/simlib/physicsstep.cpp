@@ -1,36 +1,106 @@
 #include "simlib/physicsstep.h"
 
+#include <algorithm>
+
+#include "simlib/diseasepasses.h"
 #include "simlib/passstate.h"
-#include "simlib/simthread.h"
 
 namespace ts {
 
+Rect ChunkRegion(const World& world) {
+    const Region& a = world.activeRegion;
+    Rect r{32 * ((a.minX - 1) / 32) + 1, 32 * ((a.minY - 1) / 32) + 1, 32 * ((a.maxX + 30) / 32) + 1,
+           32 * ((a.maxY + 30) / 32) + 1};
+    r.x0 = std::clamp(r.x0, 1, std::max(world.width - 1, 1));
+    r.x1 = std::clamp(r.x1, r.x0, std::max(world.width - 1, 1));
+    r.y0 = std::clamp(r.y0, 1, std::max(world.height - 1, 1));
+    r.y1 = std::clamp(r.y1, r.y0, std::max(world.height - 1, 1));
+    return r;
+}
+
+void StepJob::Run() {
+    if (phase_ == Phase::ComputePairs) {
+        ComputeHeatPairs(*world_, *scratch_, x0_, y0_, x1_, y1_);
+    } else {
+        ApplyHeatPairs(*world_, *scratch_, *collector_, x0_, y0_, x1_, y1_);
+    }
+}
+
+StepContext::StepContext(WorkerPool& workerPool)
+    : pool(workerPool), collectors(size_t(workerPool.workerCount())) {
+    for (int i = 0; i < workerPool.workerCount(); ++i) jobs.push_back(std::make_unique<StepJob>());
+}
+
 namespace {
 
-// The worker collectors are merged into the world's, in job order.
-void MergeWorkerOutputs(SimThread& simThread, World& world) {
-    for (OutputCollector& collector : simThread.workerCollectors()) world.outputCollector.AppendAndClear(collector);
+// Rows minY..maxY-1 divided among the jobs in row order; the lowest rows go
+// to job 0 and the row counts differ by at most one.
+void RunBands(StepContext& context, World& world, StepJob::Phase phase) {
+    const Region& a = world.activeRegion;
+    const int32_t n = int32_t(context.jobs.size());
+    const int32_t h = a.maxY - a.minY;
+    const int32_t q = h / n;
+    const int32_t r = h % n;
+    int32_t y0 = a.minY;
+    for (int32_t i = 0; i < n; ++i) {
+        const int32_t y1 = y0 + q + (i < r ? 1 : 0);
+        context.jobs[size_t(i)]->Set(&world, &context.heatScratch, &context.collectors[size_t(i)], phase, a.minX, y0,
+                                     a.maxX, y1);
+        context.pool.Post(context.jobs[size_t(i)].get());
+        y0 = y1;
+    }
+    context.pool.WaitAll();
+}
+
+void MergeWorkerOutputs(StepContext& context, World& world) {
+    for (OutputCollector& collector : context.collectors) world.outputCollector.AppendAndClear(collector);
 }
 
 }  // namespace
 
-void Step(SimThread& simThread, World& world) {
+void RunHeatPass(StepContext& context, World& world) {
+    context.heatScratch.Resize(world.cellCount());
+    RunBands(context, world, StepJob::Phase::ComputePairs);
+    RunBands(context, world, StepJob::Phase::ApplyPairs);
+}
+
+void VentPass(World& world, const Rect& r) {
+    if (world.cellByteGrid.empty()) return;
+    CellArrays& u = world.updatedCells;
+    for (int32_t y = r.y0; y < r.y1; ++y) {
+        for (int32_t x = r.x0; x < r.x1; ++x) {
+            const size_t c = size_t(y * world.width + x);
+            if (world.cellByteGrid[c] != 255) continue;
+            const uint8_t state = world.elements.State(u.elementIdx[c]);
+            if (state == SIM_STATE_SOLID) continue;
+            const float loss = state == SIM_STATE_GAS ? 0.02f : state == SIM_STATE_LIQUID ? 1000.0f * 0.02f : 0.0f;
+            u.mass[c] = std::max(u.mass[c] - loss, 0.0f);
+            world.cellFlow[c] = CellFlow{{-0.2f, 0.2f, 0.2f, -0.2f}};
+        }
+    }
+}
+
+void Step(StepContext& context, World& world) {
     if (world.width == 0) return;
     PassState& state = ProcessPassState();
     state.scanDirection = -state.scanDirection;
     world.Snapshot();
-    // Heat pass in parallel bands: not built yet.
+    RunHeatPass(context, world);
     world.Snapshot();
     // Gas pressure and gas mixing: not built yet.
     world.Snapshot();
-    MergeWorkerOutputs(simThread, world);
-    if (world.activeRegion.maxX != world.activeRegion.minX) {
+    MergeWorkerOutputs(context, world);
+    const Region& a = world.activeRegion;
+    if (a.maxX != a.minX) {
         // Liquid flow and liquid mixing: not built yet.
         world.Snapshot();
     }
-    // Disease spread: not built yet.
+    DiseaseSpreadPass(world);
     for (auto& component : world.components) component->Simulate(world);
-    // Venting, settling and disease growth: not built yet.
+    const Rect chunks = ChunkRegion(world);
+    VentPass(world, chunks);
+    // Settling: not built yet.
+    GrowDisease(world, chunks.x0, chunks.x1, chunks.y0, chunks.y1);
     world.stepCounter = static_cast<uint16_t>(world.stepCounter + 1);
 }
 

@@ -1,12 +1,66 @@
 // One physics step: 0.2 s of game time, a fixed sequence of passes.
 #pragma once
 
+#include <memory>
+#include <vector>
+
+#include "simlib/updatetemperature.h"
+#include "simlib/workerpool.h"
 #include "simlib/world.h"
 
 namespace ts {
 
-class SimThread;
+// Rectangle x in [x0, x1), y in [y0, y1) of sim cells.
+struct Rect {
+    int32_t x0, y0, x1, y1;
+};
 
-void Step(SimThread& simThread, World& world);
+// The active region widened to whole 32 x 32 chunks (chunks start at 1, 33,
+// 65, ...), then kept inside the grid's interior: rounded out, it would reach
+// past the grid whenever a side is not a multiple of 32.
+Rect ChunkRegion(const World& world);
+
+// The heat pass of one band of rows, in one of its two phases.
+class StepJob final : public Job {
+public:
+    enum class Phase { ComputePairs, ApplyPairs };
+    void Set(World* world, HeatPassScratch* scratch, OutputCollector* collector, Phase phase, int32_t x0,
+             int32_t y0, int32_t x1, int32_t y1) {
+        world_ = world;
+        scratch_ = scratch;
+        collector_ = collector;
+        phase_ = phase;
+        x0_ = x0;
+        y0_ = y0;
+        x1_ = x1;
+        y1_ = y1;
+    }
+    void Run() override;
+
+private:
+    World* world_ = nullptr;
+    HeatPassScratch* scratch_ = nullptr;
+    OutputCollector* collector_ = nullptr;
+    Phase phase_ = Phase::ComputePairs;
+    int32_t x0_ = 0, y0_ = 0, x1_ = 0, y1_ = 0;
+};
+
+// What the step keeps for the life of the simulation: one job and one output
+// collector per pool worker, and the heat pass's scratch.
+struct StepContext {
+    explicit StepContext(WorkerPool& pool);
+    WorkerPool& pool;
+    std::vector<std::unique_ptr<StepJob>> jobs;
+    std::vector<OutputCollector> collectors;
+    HeatPassScratch heatScratch;
+};
+
+// The heat pass over the active region, in parallel bands of rows.
+void RunHeatPass(StepContext& context, World& world);
+
+void Step(StepContext& context, World& world);
+
+// Passes that the step runs on the sim thread.
+void VentPass(World& world, const Rect& region);
 
 }  // namespace ts

@@ -95,7 +95,7 @@ void Thread::Join() {
 SimThread::SimThread(HostExchange& exchange, int workers)
     : Thread("SimThread"),
       pool_(std::make_unique<WorkerPool>(workers)),
-      workerCollectors_(size_t(pool_->workerCount())),
+      stepContext_(std::make_unique<StepContext>(*pool_)),
       publishContext_(pool_->workerCount()),
       exchange_(exchange) {}
 
@@ -135,7 +135,7 @@ void SimThread::RunCycle() {
         const float dt = frameManager_.ApplyPendingFrame(world);
         if (dt > 0.0f) {
             const int32_t steps = StepsFor(dt);
-            for (int32_t s = 0; s < steps; ++s) Step(*this, world);
+            for (int32_t s = 0; s < steps; ++s) Step(*stepContext_, world);
         } else {
             world.Snapshot();
             for (auto& component : world.components) component->Publish(world);

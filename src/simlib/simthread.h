@@ -14,6 +14,7 @@
 
 #include "simlib/frameresults.h"
 #include "simlib/gamedata.h"
+#include "simlib/physicsstep.h"
 #include "simlib/simframemanager.h"
 #include "simlib/workerpool.h"
 
@@ -88,7 +89,7 @@ public:
     SimFrameManager& frameManager() { return frameManager_; }
     HostExchange& exchange() { return exchange_; }
     WorkerPool& pool() { return *pool_; }
-    std::vector<OutputCollector>& workerCollectors() { return workerCollectors_; }
+    StepContext& stepContext() { return *stepContext_; }
     float timeAccumulator() const { return timeAccumulator_; }
 
     // Host thread: starts the frame cycle on `world` (frames already closed are
@@ -111,7 +112,7 @@ protected:
 private:
     SimFrameManager frameManager_;
     std::unique_ptr<WorkerPool> pool_;
-    std::vector<OutputCollector> workerCollectors_;
+    std::unique_ptr<StepContext> stepContext_;
     PublishContext publishContext_;
     HostExchange& exchange_;
     float timeAccumulator_ = 0.0f;

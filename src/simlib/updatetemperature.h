@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "simlib/elementtable.h"
 #include "simlib/outputcollector.h"
@@ -20,5 +21,39 @@ bool EmitMatter(OutputCollector& collector, World& world, int32_t cell, uint8_t 
 // temperature lies beyond the element's range by more than 3 K. `info` is the
 // element the caller saw in the cell. True when a transition took place.
 bool CheckStateTransition(World& world, OutputCollector& collector, int32_t cell, const ElementInfo& info);
+
+}  // namespace ts
+
+namespace ts {
+
+// Scratch of the heat pass: the result of every pair exchange of the step,
+// computed from the snapshot, then gathered per cell.
+struct HeatPassScratch {
+    std::vector<uint8_t> pairMask;  // bit 0: exchange with the right cell, bit 1: with the cell above
+    std::vector<float> rightSelf, rightOther, upSelf, upOther;
+    void Resize(size_t cells);
+};
+
+// The heat pass over a rectangle (x in [x0, x1), y in [y0, y1)) runs in two
+// phases over bands of rows, with a join between them:
+//  1. every pair exchange (cell with its right and upper neighbour) is
+//     computed from the snapshot alone;
+//  2. every cell adds the changes of its pairs in the order the cell meets
+//     them (below, left, right, above), checks its phase after each, then
+//     relaxes toward its target temperature.
+// Each cell is written by the one job that owns its row, so the result is
+// the same for any number of bands.
+void ComputeHeatPairs(const World& world, HeatPassScratch& scratch, int32_t x0, int32_t y0, int32_t x1, int32_t y1);
+void ApplyHeatPairs(World& world, const HeatPassScratch& scratch, OutputCollector& collector, int32_t x0, int32_t y0,
+                    int32_t x1, int32_t y1);
+
+struct PairExchange {
+    bool exchanged;  // false: the energy was below what is worth moving
+    float deltaSelf;
+    float deltaOther;
+};
+
+// The heat exchange between cell c and its neighbour n, from the snapshot.
+PairExchange ConductPair(const World& world, int32_t c, int32_t n);
 
 }  // namespace ts

@@ -1,0 +1,301 @@
+// The heat pass and phase changes: worked examples, conservation, a rod
+// against an independent finite-difference solution, and determinism across
+// worker counts.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "scenes/scenes.h"
+#include "simlib/physicsstep.h"
+#include "unit/testtables.h"
+
+namespace tstest {
+namespace {
+
+using tsscene::Put;
+
+struct HeatFixture : ::testing::Test {
+    ts::ElementTable elements = StandardElements();
+    ts::DiseaseTable diseases = StandardDiseases();
+    ts::WorkerPool pool{1};
+    ts::StepContext context{pool};
+
+    std::unique_ptr<ts::World> Make(int32_t gw, int32_t gh, uint8_t element, float t, float m) {
+        return tsscene::Uniform(elements, diseases, gw, gh, element, t, m);
+    }
+    // One heat pass from the current updatedCells.
+    void Heat(ts::World& world) {
+        world.Snapshot();
+        ts::RunHeatPass(context, world);
+        for (auto& c : context.collectors) world.outputCollector.AppendAndClear(c);
+    }
+    static float T(const ts::World& w, int32_t x, int32_t y) { return w.updatedCells.temperature[size_t(y * w.width + x)]; }
+};
+
+TEST_F(HeatFixture, PairExchangeAndThreshold) {
+    elements.records[kGranite].specificHeatCapacity = 1.0f;
+    elements.records[kGranite].thermalConductivity = 1.0f;
+    elements.BuildDerivedTables();
+    auto world = Make(2, 1, kGranite, 300.0f, 1.0f);
+    Put(*world, 2, 1, kGranite, 310.0f, 1.0f);
+    Heat(*world);
+    // E1 = 10 * 1 * 1 * 0.2 = 2, E2 = 10 * 0.125 = 1.25: 1.25 kJ moves.
+    EXPECT_FLOAT_EQ(T(*world, 1, 1), 301.25f);
+    EXPECT_FLOAT_EQ(T(*world, 2, 1), 308.75f);
+
+    Put(*world, 1, 1, kGranite, 300.0f, 1.0f);
+    Put(*world, 2, 1, kGranite, 300.9f, 1.0f);
+    Heat(*world);
+    EXPECT_EQ(T(*world, 1, 1), 300.0f);  // 0.9 K: no exchange
+    Put(*world, 2, 1, kGranite, 301.0f, 1.0f);
+    Heat(*world);
+    EXPECT_GT(T(*world, 1, 1), 300.0f);  // 1.0 K: exchange
+}
+
+TEST_F(HeatFixture, ConductionByteChoosesMeanOrMinimum) {
+    // Different conductivities: the geometric mean between fully conducting
+    // cells, the smaller scaled conductance otherwise. Large heat capacities
+    // keep the energy limiter out of the way.
+    elements.records[kGranite].thermalConductivity = 4.0f;
+    elements.records[kIce].thermalConductivity = 1.0f;
+    elements.records[kGranite].specificHeatCapacity = 1.0f;
+    elements.records[kIce].specificHeatCapacity = 1.0f;
+    elements.BuildDerivedTables();
+    auto world = Make(2, 1, kGranite, 300.0f, 10.0f);
+    Put(*world, 2, 1, kIce, 310.0f, 10.0f);
+    Heat(*world);
+    // kappa = sqrt(4 * 1) = 2: Q = 10 * 2 * 0.2 = 4 kJ over 10 kJ/K.
+    EXPECT_NEAR(T(*world, 1, 1) - 300.0f, 0.4f, 1e-4f);
+
+    auto byte254 = Make(2, 1, kGranite, 300.0f, 10.0f);
+    Put(*byte254, 2, 1, kIce, 310.0f, 10.0f);
+    byte254->updatedCells.insulation[size_t(1 * byte254->width + 1)] = 254;
+    Heat(*byte254);
+    // min(0.99217 * 4, 1 * 1) = 1: Q = 10 * 1 * 0.2 = 2 kJ.
+    EXPECT_NEAR(T(*byte254, 1, 1) - 300.0f, 0.2f, 1e-4f);
+}
+
+TEST_F(HeatFixture, NeverMoreThanAQuarterAndNeverCrossing) {
+    elements.records[kGranite].thermalConductivity = 1000.0f;
+    elements.BuildDerivedTables();
+    auto world = Make(2, 1, kGranite, 300.0f, 1.0f);
+    Put(*world, 2, 1, kGranite, 400.0f, 50.0f);
+    Heat(*world);
+    // The light cell would overshoot: it moves a quarter of the way.
+    EXPECT_LE(T(*world, 1, 1), 325.0f + 1e-3f);
+    EXPECT_GE(T(*world, 2, 1), T(*world, 1, 1));
+    EXPECT_LE(T(*world, 2, 1), 400.0f);
+}
+
+TEST_F(HeatFixture, TinyMassRelaxesAndNoHeatExchangeElementDoesNot) {
+    auto world = Make(3, 1, kGranite, 300.0f, 1.0f);
+    Put(*world, 1, 1, kGranite, 300.0f, 0.0009f);
+    Put(*world, 2, 1, kGranite, 400.0f, 1.0f);
+    world->targetTemperature[size_t(1 * world->width + 1)] = 500.0f;
+    world->frameParameters.temperatureRelaxRate = 0.5f;
+    Heat(*world);
+    // No conduction with its hot neighbour, but halfway to its target.
+    EXPECT_FLOAT_EQ(T(*world, 1, 1), 400.0f);
+
+    elements.records[kIce].stateFlags |= SIM_ELEMENT_NO_HEAT_EXCHANGE;
+    elements.BuildDerivedTables();
+    auto sealed = Make(2, 1, kIce, 250.0f, 10.0f);
+    Put(*sealed, 2, 1, kGranite, 260.0f, 10.0f);
+    sealed->targetTemperature[size_t(1 * sealed->width + 1)] = 200.0f;
+    Heat(*sealed);
+    EXPECT_EQ(T(*sealed, 1, 1), 250.0f);
+    EXPECT_EQ(T(*sealed, 2, 1), 260.0f);
+}
+
+TEST_F(HeatFixture, PhaseChangesWithHysteresisOresAndRelease) {
+    elements.records[kWater].lowTempTransitionOreId = elements.records[kGranite].id;
+    elements.records[kWater].lowTempTransitionOreMassConversion = 0.001f;
+    elements.records[kSteam].defaultMass = 1.0f;
+    elements.BuildDerivedTables();
+    auto world = Make(4, 1, kWater, 300.0f, 1.0f);
+    const ts::ElementInfo water = elements.info[kWater];
+    auto cell = [&](int32_t x) { return 1 * world->width + x; };
+    // Exactly 3 K below: no transition (hysteresis is strict).
+    Put(*world, 1, 1, kWater, 272.5f - 3.0f, 1.0f);
+    EXPECT_FALSE(ts::CheckStateTransition(*world, world->outputCollector, cell(1), water));
+    // Just beyond: ice, 1.5 K warmer; the ore of exactly 0.001 kg is not made.
+    Put(*world, 1, 1, kWater, 272.5f - 3.01f, 1.0f);
+    EXPECT_TRUE(ts::CheckStateTransition(*world, world->outputCollector, cell(1), water));
+    EXPECT_EQ(world->updatedCells.elementIdx[size_t(cell(1))], kIce);
+    EXPECT_FLOAT_EQ(world->updatedCells.temperature[size_t(cell(1))], 272.5f - 3.01f + 1.5f);
+    EXPECT_EQ(world->outputCollector.emittedMatter.size(), 0u);
+    // With 2 kg the ore is 0.002 kg: emitted, taken from the cell.
+    Put(*world, 2, 1, kWater, 260.0f, 2.0f);
+    EXPECT_TRUE(ts::CheckStateTransition(*world, world->outputCollector, cell(2), water));
+    ASSERT_EQ(world->outputCollector.emittedMatter.size(), 1u);
+    EXPECT_EQ(world->outputCollector.emittedMatter[0].elementIdx, kGranite);
+    EXPECT_FLOAT_EQ(world->outputCollector.emittedMatter[0].mass, 0.002f);
+    EXPECT_FLOAT_EQ(world->updatedCells.mass[size_t(cell(2))], 1.998f);
+    // Heating beyond highTemp + 3 with flag 0x40 reports a flagged transition.
+    world->updatedCells.cellFlags[size_t(cell(3))] = SIM_CELL_REPORT_TRANSITIONS;
+    Put(*world, 3, 1, kWater, 380.0f, 1.0f);
+    EXPECT_TRUE(ts::CheckStateTransition(*world, world->outputCollector, cell(3), water));
+    EXPECT_EQ(world->updatedCells.elementIdx[size_t(cell(3))], kSteam);
+    ASSERT_EQ(world->outputCollector.flaggedTransitions.size(), 1u);
+    EXPECT_EQ(world->outputCollector.flaggedTransitions[0], 2);
+}
+
+TEST_F(HeatFixture, CondensingGasLeavesWhereReleaseIsPermitted) {
+    auto world = Make(2, 2, kSteam, 368.0f, 0.5f);
+    const ts::ElementInfo steam = elements.info[kSteam];
+    const int32_t top = 2 * world->width + 1;     // game cell 2
+    const int32_t other = 2 * world->width + 2;   // game cell 3
+    world->releasePermit[2] = 1;
+    world->Snapshot();
+    EXPECT_TRUE(ts::CheckStateTransition(*world, world->outputCollector, top, steam));
+    ASSERT_EQ(world->outputCollector.releasedContents.size(), 1u);
+    EXPECT_EQ(world->outputCollector.releasedContents[0].elementIdx, kWater);
+    EXPECT_FLOAT_EQ(world->outputCollector.releasedContents[0].temperature, 369.5f);
+    EXPECT_EQ(world->updatedCells.elementIdx[size_t(top)], kVacuum);
+    EXPECT_TRUE(world->outputCollector.changedCells.empty());
+    // Without a permit the cell turns into water in place.
+    EXPECT_TRUE(ts::CheckStateTransition(*world, world->outputCollector, other, steam));
+    EXPECT_EQ(world->updatedCells.elementIdx[size_t(other)], kWater);
+    EXPECT_EQ(world->outputCollector.changedCells.size(), 1u);
+}
+
+TEST_F(HeatFixture, FreezeToItemFillLimit) {
+    auto world = Make(2, 1, kWater, 260.0f, 800.0f);  // ice defaultMass 1000: fill 0.8
+    const ts::ElementInfo water = elements.info[kWater];
+    world->frameParameters.forceEmission = 1;
+    const int32_t a = 1 * world->width + 1;
+    const int32_t b = 1 * world->width + 2;
+    world->updatedCells.mass[size_t(b)] = 801.0f;
+    EXPECT_TRUE(ts::CheckStateTransition(*world, world->outputCollector, a, water));
+    EXPECT_EQ(world->updatedCells.elementIdx[size_t(a)], kVacuum);
+    ASSERT_EQ(world->outputCollector.emittedMatter.size(), 1u);
+    EXPECT_EQ(world->outputCollector.emittedMatter[0].elementIdx, kIce);
+    EXPECT_TRUE(ts::CheckStateTransition(*world, world->outputCollector, b, water));
+    EXPECT_EQ(world->updatedCells.elementIdx[size_t(b)], kIce);
+    EXPECT_EQ(world->outputCollector.emittedMatter.size(), 1u);
+}
+
+// Sum of heat capacity x temperature of the interior.
+double HeatContent(const ts::World& w) {
+    double sum = 0.0;
+    for (int32_t y = 1; y < w.height - 1; ++y)
+        for (int32_t x = 1; x < w.width - 1; ++x) {
+            const size_t c = size_t(y * w.width + x);
+            sum += double(w.updatedCells.mass[c]) *
+                   double(w.elements.info[w.updatedCells.elementIdx[c]].specificHeatCapacity) *
+                   double(w.updatedCells.temperature[c]);
+        }
+    return sum;
+}
+
+TEST_F(HeatFixture, EnergyIsConservedInAClosedBox) {
+    // Solids and a liquid, far from any transition.
+    elements.records[kWater].lowTempTransitionIndex = 255;
+    elements.records[kWater].highTempTransitionIndex = 255;
+    elements.BuildDerivedTables();
+    auto world = Make(24, 16, kGranite, 300.0f, 800.0f);
+    for (int32_t y = 1; y <= 16; ++y)
+        for (int32_t x = 1; x <= 24; ++x) {
+            if ((x + y) % 3 == 0) Put(*world, x, y, kWater, 280.0f + float(x), 500.0f);
+            if (x < 6) world->updatedCells.temperature[size_t(y * world->width + x)] = 350.0f;
+        }
+    const double before = HeatContent(*world);
+    float lo = 1e9f, hi = 0.0f;
+    for (int32_t y = 1; y <= 16; ++y)
+        for (int32_t x = 1; x <= 24; ++x) {
+            lo = std::min(lo, T(*world, x, y));
+            hi = std::max(hi, T(*world, x, y));
+        }
+    for (int step = 0; step < 500; ++step) {
+        Heat(*world);
+        for (int32_t y = 1; y <= 16; ++y)
+            for (int32_t x = 1; x <= 24; ++x) {
+                ASSERT_GE(T(*world, x, y), lo);
+                ASSERT_LE(T(*world, x, y), hi);
+            }
+    }
+    EXPECT_NEAR(HeatContent(*world) / before, 1.0, 1e-5);
+    EXPECT_LT(T(*world, 5, 8), 350.0f);  // heat did flow
+}
+
+TEST_F(HeatFixture, RodMatchesExplicitFiniteDifferences) {
+    // A rod of one element, small differences: the limiters stay inactive and
+    // each step is the explicit scheme T_i += k f dt (T_i+1 - 2 T_i + T_i-1) / H.
+    elements.records[kGranite].thermalConductivity = 2.0f;
+    elements.records[kGranite].contactWithSolidFactor = 0.5f;
+    elements.records[kGranite].specificHeatCapacity = 0.8f;
+    elements.BuildDerivedTables();
+    const int32_t n = 12;
+    const float mass = 100.0f;
+    auto world = Make(n, 1, kGranite, 300.0f, mass);
+    std::vector<double> expected(static_cast<size_t>(n), 0.0);
+    for (int32_t i = 0; i < n; ++i) {
+        const float t = 300.0f + 4.0f * float(i);
+        Put(*world, i + 1, 1, kGranite, t, mass);
+        expected[size_t(i)] = t;
+    }
+    const double g = 2.0 * 0.5 * 0.5 * 0.2;  // kappa * (f_c * f_n) * dt
+    const double h = double(mass) * 0.8;
+    for (int step = 0; step < 40; ++step) {
+        Heat(*world);
+        std::vector<double> next = expected;
+        for (int32_t i = 0; i < n; ++i) {
+            double flux = 0.0;
+            // Pairs exchange only while their difference is at least 1 K.
+            if (i > 0 && std::fabs(expected[size_t(i - 1)] - expected[size_t(i)]) >= 1.0)
+                flux += g * (expected[size_t(i - 1)] - expected[size_t(i)]);
+            if (i + 1 < n && std::fabs(expected[size_t(i + 1)] - expected[size_t(i)]) >= 1.0)
+                flux += g * (expected[size_t(i + 1)] - expected[size_t(i)]);
+            next[size_t(i)] += flux / h;
+        }
+        expected = next;
+        for (int32_t i = 0; i < n; ++i) ASSERT_NEAR(T(*world, i + 1, 1), expected[size_t(i)], 2e-3) << step << " " << i;
+    }
+}
+
+// A world with heat flowing across every band border, phase changes and a
+// release permit, run with the given worker count.
+uint64_t RunScene(int workers, ts::ElementTable& elements, ts::DiseaseTable& diseases, std::vector<ChangedCellEntry>& changed,
+                  std::vector<MatterEntry>& emitted) {
+    ts::WorkerPool pool(workers);
+    ts::StepContext context(pool);
+    auto world = tsscene::Uniform(elements, diseases, 40, 37, kGranite, 300.0f, 500.0f);
+    for (int32_t y = 1; y <= 37; ++y)
+        for (int32_t x = 1; x <= 40; ++x) {
+            const size_t c = size_t(y * world->width + x);
+            world->updatedCells.temperature[c] = 250.0f + float((x * 7 + y * 13) % 60) * 2.0f;
+            if ((x + 2 * y) % 5 == 0) {
+                world->updatedCells.elementIdx[c] = kWater;
+                world->updatedCells.mass[c] = 400.0f;
+            }
+            if (x % 9 == 0) world->targetTemperature[c] = 280.0f;
+        }
+    std::fill(world->releasePermit.begin(), world->releasePermit.end(), 1);
+    world->frameParameters.temperatureRelaxRate = 0.05f;
+    for (int step = 0; step < 30; ++step) {
+        world->Snapshot();
+        ts::RunHeatPass(context, *world);
+        for (auto& c : context.collectors) world->outputCollector.AppendAndClear(c);
+    }
+    changed = world->outputCollector.changedCells;
+    emitted = world->outputCollector.emittedMatter;
+    return tsscene::Hash(*world);
+}
+
+TEST_F(HeatFixture, BitIdenticalForAnyWorkerCount) {
+    std::vector<ChangedCellEntry> changed1, changedN;
+    std::vector<MatterEntry> emitted1, emittedN;
+    const uint64_t one = RunScene(1, elements, diseases, changed1, emitted1);
+    ASSERT_FALSE(changed1.empty());  // the scene does change phases
+    for (int workers : {2, 4}) {
+        SCOPED_TRACE(workers);
+        EXPECT_EQ(RunScene(workers, elements, diseases, changedN, emittedN), one);
+        ASSERT_EQ(changedN.size(), changed1.size());
+        for (size_t i = 0; i < changed1.size(); ++i) EXPECT_EQ(changedN[i].gameCell, changed1[i].gameCell);
+        ASSERT_EQ(emittedN.size(), emitted1.size());
+        for (size_t i = 0; i < emitted1.size(); ++i) EXPECT_EQ(emittedN[i].gameCell, emitted1[i].gameCell);
+    }
+}
+
+}  // namespace
+}  // namespace tstest

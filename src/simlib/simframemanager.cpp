@@ -6,7 +6,13 @@
 
 namespace ts {
 
-SimFrameManager::SimFrameManager() { CloseFrame(); }
+SimFrameManager::SimFrameManager() {
+    // Frames move between these lists at rates set by thread timing: give
+    // each room for every frame that can exist at once in steady use.
+    for (auto* list : {&freeFrames_, &readyFrames_, &releasedFrames_, &processingFrames, &doneFrames_})
+        list->reserve(4 * MaxReadyFrames);
+    CloseFrame();
+}
 
 void SimFrameManager::CloseFrame() {
     std::lock_guard<std::mutex> guard(lock_);

@@ -8,6 +8,9 @@ void SetFlushToZeroMode() { _MM_SET_FLUSH_ZERO_MODE(_MM_FLUSH_ZERO_ON); }
 
 WorkerPool::WorkerPool(int workers) {
     if (workers < 1) workers = 1;
+    // How many jobs wait at once depends on thread timing: room for every
+    // batch the step posts, so posting never allocates.
+    queue_.reserve(256);
     for (int i = 0; i < workers; ++i) workers_.emplace_back([this] { WorkerLoop(); });
 }
 

@@ -31,15 +31,24 @@ TEST_F(Allocations, SteadyFramesAllocateNothing) {
     for (int32_t x = 0; x < 16; ++x) plan.at(x, 0) = CreateWorldCell{kGranite, 0, 255, 132, 300.0f, 500.0f};
     ASSERT_NE(Start(plan), nullptr);
     const std::string grid(16 * 8, '\0');
-    auto frame = [&](int i) {
+    auto close = [&](int i) {
         Post(SIM_MSG_DIG_CELL, DigCellPayload{i % 16, uint32_t(i), 0, {0, 0, 0}});
         Post(SIM_MSG_ADD_MASS, AddMassPayload{i % 16, 7, 1.0f, 300.0f, 0, kGranite, 255, {0, 0}});
         Post(SIM_MSG_SET_CELL_INSULATION, SetCellInsulationPayload{16 + i % 16, 0.5f});
         const EndFramePayload end{0.2f, 0, 0, 16, 8};
         Post(SIM_MSG_END_FRAME, end);
-        SIM_HandleMessage(SIM_MSG_EXCHANGE_FRAME, int32_t(grid.size()), grid.data());
     };
-    for (int i = 0; i < 64; ++i) frame(i);  // warm-up: lists reach their sizes
+    auto exchange = [&] { SIM_HandleMessage(SIM_MSG_EXCHANGE_FRAME, int32_t(grid.size()), grid.data()); };
+    auto frame = [&](int i) {
+        close(i);
+        exchange();
+    };
+    // Warm-up: a burst of frames makes as many frames (with filled queues) as
+    // thread timing can ever keep in flight, then lists reach their sizes.
+    for (int i = 0; i < 6; ++i) close(i);
+    exchange();
+    exchange();
+    for (int i = 0; i < 64; ++i) frame(i);
     const uint64_t before = gAllocations.load();
     for (int i = 64; i < 264; ++i) frame(i);
     const uint64_t after = gAllocations.load();

@@ -54,8 +54,7 @@ TEST_F(HeatFixture, PairExchangeAndThreshold) {
 
 TEST_F(HeatFixture, ConductionByteChoosesMeanOrMinimum) {
     // Different conductivities: the geometric mean between fully conducting
-    // cells, the smaller scaled conductance otherwise. Large heat capacities
-    // keep the energy limiter out of the way.
+    // cells, the smaller scaled conductance otherwise.
     elements.records[kGranite].thermalConductivity = 4.0f;
     elements.records[kIce].thermalConductivity = 1.0f;
     elements.records[kGranite].specificHeatCapacity = 1.0f;

@@ -59,3 +59,59 @@ inline uint64_t Hash(const ts::World& world) {
 }
 
 }  // namespace tsscene
+
+#include "hostkit/tables.h"
+
+namespace tsscene {
+
+// The sample tables of data/, parsed by the library's own loaders.
+struct Tables {
+    ts::ElementTable elements;
+    ts::DiseaseTable diseases;
+    uint8_t Index(const char* name) const {
+        for (int32_t i = 0; i < elements.count(); ++i)
+            if (elements.elementNames[size_t(i)] == name) return uint8_t(i);
+        return 255;
+    }
+};
+
+inline Tables SampleTables() {
+    const tshost::SampleTables sample = tshost::LoadSampleTables();
+    Tables t;
+    std::string error;
+    const std::string ep = tshost::ElementTablePayload(sample.elements);
+    ts::BinaryBufferReader er(ep.data(), int64_t(ep.size()));
+    ts::ParseElementTable(er, t.elements, error);
+    const std::string dp = tshost::DiseaseTablePayload(sample.diseases, t.elements.count());
+    ts::BinaryBufferReader dr(dp.data(), int64_t(dp.size()));
+    ts::ParseDiseaseTable(dr, t.elements.count(), t.diseases, error);
+    return t;
+}
+
+// A mixed scene: a granite floor with a temperature gradient, a water pool,
+// sand and ice, carbon dioxide below oxygen, warm and cold columns.
+inline std::unique_ptr<ts::World> Mixed(const Tables& t, int32_t gw, int32_t gh) {
+    auto world = Uniform(t.elements, t.diseases, gw, gh, t.Index("Oxygen"), 295.0f, 1.2f);
+    const uint8_t granite = t.Index("Granite"), water = t.Index("Water"), sand = t.Index("Sand"),
+                  ice = t.Index("Ice"), co2 = t.Index("Carbon dioxide");
+    for (int32_t y = 1; y <= gh; ++y) {
+        for (int32_t x = 1; x <= gw; ++x) {
+            const float gradient = 260.0f + 80.0f * float(x) / float(gw);
+            if (y <= gh / 4) {
+                Put(*world, x, y, (x / 16) % 5 == 4 ? sand : granite, gradient + float(y % 7), 1800.0f);
+            } else if (y <= gh / 3 && x < gw / 2) {
+                Put(*world, x, y, water, 290.0f + float(x % 11), 950.0f);
+            } else if (y <= gh / 3 && x % 23 == 0) {
+                Put(*world, x, y, ice, 255.0f, 900.0f);
+            } else if (y <= gh / 2) {
+                Put(*world, x, y, co2, gradient, 1.9f);
+            } else {
+                Put(*world, x, y, t.Index("Oxygen"), gradient + 10.0f * float((y / 8) % 2), 1.2f);
+            }
+        }
+    }
+    world->Snapshot();
+    return world;
+}
+
+}  // namespace tsscene

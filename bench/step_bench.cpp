@@ -1,0 +1,65 @@
+// The physics step on mixed scenes, against the cost of one full copy of the
+// world's ten cell arrays (a step touches its data at least once). Reports
+// ns per cell per step; the ratios to the copy are what compare across runs.
+#include <benchmark/benchmark.h>
+
+#include "scenes/scenes.h"
+#include "simlib/physicsstep.h"
+
+namespace {
+
+const tsscene::Tables& SharedTables() {
+    static const tsscene::Tables tables = tsscene::SampleTables();
+    return tables;
+}
+
+void SetCellCounters(benchmark::State& state, const ts::World& world) {
+    const double cells = double(world.cellCount());
+    // Seconds per cell per iteration (printed with its SI prefix, e.g. "2.1n").
+    state.counters["time_per_cell"] = benchmark::Counter(cells * double(state.iterations()),
+                                                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["cells"] = cells;
+}
+
+// One Snapshot: the yardstick.
+void BM_CopyCellArrays(benchmark::State& state) {
+    auto world = tsscene::Mixed(SharedTables(), int32_t(state.range(0)), int32_t(state.range(1)));
+    for (auto _ : state) {
+        world->Snapshot();
+        benchmark::ClobberMemory();
+    }
+    SetCellCounters(state, *world);
+}
+
+void BM_HeatPass(benchmark::State& state) {
+    auto world = tsscene::Mixed(SharedTables(), int32_t(state.range(0)), int32_t(state.range(1)));
+    ts::WorkerPool pool(int(state.range(2)));
+    ts::StepContext context(pool);
+    ts::RunHeatPass(context, *world);  // warm-up: scratch sized
+    for (auto _ : state) {
+        ts::RunHeatPass(context, *world);
+        for (auto& c : context.collectors) c.Clear();
+    }
+    SetCellCounters(state, *world);
+}
+
+void BM_Step(benchmark::State& state) {
+    auto world = tsscene::Mixed(SharedTables(), int32_t(state.range(0)), int32_t(state.range(1)));
+    ts::WorkerPool pool(int(state.range(2)));
+    ts::StepContext context(pool);
+    ts::Step(context, *world);
+    for (auto _ : state) {
+        ts::Step(context, *world);
+        world->outputCollector.Clear();
+    }
+    SetCellCounters(state, *world);
+}
+
+}  // namespace
+
+BENCHMARK(BM_CopyCellArrays)->Args({256, 384})->Args({1024, 1024})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HeatPass)->Args({256, 384, 1})->Args({256, 384, 2})->Args({1024, 1024, 1})->Args({1024, 1024, 2})
+    ->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Step)->Args({256, 384, 1})->Args({256, 384, 2})->Args({1024, 1024, 1})->Args({1024, 1024, 2})
+    ->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_MAIN();

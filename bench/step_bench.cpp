@@ -41,6 +41,10 @@ void BM_HeatPass(benchmark::State& state) {
         for (auto& c : context.collectors) c.Clear();
     }
     SetCellCounters(state, *world);
+    // How many pair exchanges a cell takes part in: the pass's real work.
+    size_t pairs = 0;
+    for (uint8_t m : context.heatScratch.pairMask) pairs += size_t((m & 1) + ((m >> 1) & 1));
+    state.counters["pairs_per_cell"] = double(pairs) / double(world->cellCount());
 }
 
 void BM_Step(benchmark::State& state) {

@@ -1,5 +1,6 @@
 #include "simlib/elementtable.h"
 
+#include <cmath>
 #include <limits>
 
 namespace ts {
@@ -23,6 +24,7 @@ void ElementTable::Clear() {
     colourInfo.clear();
     lightInfo.clear();
     elementStates.clear();
+    fullConductance.clear();
 }
 
 void ElementTable::BuildDerivedTables() {
@@ -67,6 +69,11 @@ void ElementTable::BuildDerivedTables() {
         lightInfo[i] = ElementLightInfo{r.lightAbsorptionFactor, inverse};
         elementStates[i] = r.stateFlags;
     }
+    fullConductance.assign(n * n, 0.0f);
+    for (size_t a = 0; a < n; ++a)
+        for (size_t b = 0; b < n; ++b)
+            fullConductance[a * n + b] =
+                std::exp((std::log(records[b].thermalConductivity) + std::log(records[a].thermalConductivity)) * 0.5f);
     // Ores may name elements later in the table: resolve once all are in place.
     for (size_t i = 0; i < n; ++i) {
         const ElementRecord& r = records[i];

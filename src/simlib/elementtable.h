@@ -89,6 +89,12 @@ public:
     std::vector<ElementColourInfo> colourInfo;
     std::vector<ElementLightInfo> lightInfo;
     std::vector<uint8_t> elementStates;
+    // Conductance between two fully conducting cells of elements a and b (the
+    // geometric mean of their conductivities, as the heat pass computes it),
+    // at [a * count + b].
+    std::vector<float> fullConductance;
+
+    float FullConductance(uint8_t a, uint8_t b) const { return fullConductance[size_t(a) * records.size() + b]; }
 
     int32_t count() const { return static_cast<int32_t>(records.size()); }
     bool Contains(uint32_t index) const { return index < records.size(); }

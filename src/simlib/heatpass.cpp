@@ -96,8 +96,10 @@ PairExchange ConductPair(const World& world, int32_t cell, int32_t ncell) {
     const float gc = scaleC * ec.thermalConductivity;
     const float gn = scaleN * en.thermalConductivity;
     // The geometric mean only between two fully conducting cells.
-    const float kappa = (scaleC >= 1.0f && scaleN >= 1.0f) ? std::exp((std::log(gn) + std::log(gc)) * 0.5f)
-                                                          : std::min(gn, gc);
+    // (Full conduction scales by exactly 1: the mean comes from the table.)
+    const float kappa = (scaleC >= 1.0f && scaleN >= 1.0f)
+                            ? world.elements.FullConductance(s.elementIdx[c], s.elementIdx[n])
+                            : std::min(gn, gc);
     const float f = ContactFactor(ec, StateOf(en.stateFlags)) * ContactFactor(en, StateOf(ec.stateFlags));
     const float hc = mc * ec.specificHeatCapacity;
     const float hn = mn * en.specificHeatCapacity;

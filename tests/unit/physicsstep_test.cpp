@@ -1,0 +1,74 @@
+// The step's own small passes and regions.
+#include <gtest/gtest.h>
+
+#include "scenes/scenes.h"
+#include "simlib/passstate.h"
+#include "simlib/physicsstep.h"
+#include "unit/testtables.h"
+
+namespace tstest {
+namespace {
+
+struct StepFixture : ::testing::Test {
+    ts::ElementTable elements = StandardElements();
+    ts::DiseaseTable diseases = StandardDiseases();
+    ts::WorkerPool pool{2};
+    ts::StepContext context{pool};
+};
+
+TEST_F(StepFixture, ChunkRegionStaysInsideTheGrid) {
+    auto world = tsscene::Uniform(elements, diseases, 40, 20, kOxygen, 300.0f, 1.0f);  // 42 x 22 padded
+    world->activeRegion = ts::Region{5, 3, 20, 10};
+    ts::Rect r = ts::ChunkRegion(*world);
+    EXPECT_EQ(r.x0, 1);
+    EXPECT_EQ(r.x1, 33);
+    EXPECT_EQ(r.y0, 1);
+    EXPECT_EQ(r.y1, 21);  // rounded out to 33, kept inside the interior
+    world->activeRegion = ts::Region{1, 1, 41, 21};
+    r = ts::ChunkRegion(*world);
+    EXPECT_EQ(r.x1, 41);
+    EXPECT_EQ(r.y1, 21);
+}
+
+TEST_F(StepFixture, VentsCounterAndScanDirection) {
+    auto world = tsscene::Uniform(elements, diseases, 4, 3, kWater, 300.0f, 15.0f);
+    tsscene::Put(*world, 2, 1, kOxygen, 300.0f, 0.5f);
+    tsscene::Put(*world, 3, 1, kGranite, 300.0f, 800.0f);
+    world->cellByteGrid.assign(world->cellCount(), 0);
+    for (int32_t x = 1; x <= 3; ++x) world->cellByteGrid[size_t(1 * world->width + x)] = 255;
+    world->stepCounter = 65535;
+    const int32_t direction = ts::ProcessPassState().scanDirection;
+    ts::Step(context, *world);
+    EXPECT_EQ(ts::ProcessPassState().scanDirection, -direction);
+    EXPECT_EQ(world->stepCounter, 0);
+    const size_t liquid = size_t(1 * world->width + 1);
+    EXPECT_EQ(world->updatedCells.mass[liquid], 0.0f);  // 15 kg, 20 kg vented
+    EXPECT_EQ(world->updatedCells.elementIdx[liquid], kWater);
+    EXPECT_EQ(world->updatedCells.temperature[liquid], 300.0f);
+    EXPECT_FLOAT_EQ(world->updatedCells.mass[liquid + 1], 0.48f);
+    EXPECT_EQ(world->cellFlow[liquid].f[0], -0.2f);
+    EXPECT_EQ(world->updatedCells.mass[liquid + 2], 800.0f);  // solids are left alone
+    EXPECT_EQ(world->cellFlow[liquid + 2].f[0], 0.0f);
+}
+
+TEST_F(StepFixture, MoreWorkersThanRows) {
+    ts::WorkerPool many(4);
+    ts::StepContext wide(many);
+    auto world = tsscene::Uniform(elements, diseases, 6, 2, kGranite, 300.0f, 100.0f);
+    tsscene::Put(*world, 1, 1, kGranite, 400.0f, 100.0f);
+    tsscene::Put(*world, 6, 2, kGranite, 200.0f, 100.0f);
+    auto reference = tsscene::Uniform(elements, diseases, 6, 2, kGranite, 300.0f, 100.0f);
+    tsscene::Put(*reference, 1, 1, kGranite, 400.0f, 100.0f);
+    tsscene::Put(*reference, 6, 2, kGranite, 200.0f, 100.0f);
+    ts::WorkerPool one(1);
+    ts::StepContext single(one);
+    for (int i = 0; i < 5; ++i) {
+        ts::Step(wide, *world);
+        ts::Step(single, *reference);
+    }
+    EXPECT_EQ(tsscene::Hash(*world), tsscene::Hash(*reference));
+    EXPECT_LT(world->updatedCells.temperature[size_t(1 * world->width + 1)], 400.0f);
+}
+
+}  // namespace
+}  // namespace tstest

@@ -96,7 +96,7 @@ void Step(StepContext& context, World& world) {
         world.Snapshot();
     }
     DiseaseSpreadPass(world);
-    for (auto& component : world.components) component->Simulate(world);
+    for (auto& component : world.components) component->Simulate(0.2f, world);
     const Rect chunks = ChunkRegion(world);
     VentPass(world, chunks);
     // Settling: not built yet.

@@ -9,7 +9,7 @@ namespace {
 class EmptyComponent final : public SimComponent {
 public:
     using SimComponent::SimComponent;
-    void Simulate(World&) override {}
+    void Simulate(float, World&) override {}
     void Publish(World&) override {}
 };
 

@@ -25,7 +25,7 @@ public:
     ComponentKind kind() const { return kind_; }
 
     // One physics step's work of the component.
-    virtual void Simulate(World& world) = 0;
+    virtual void Simulate(float dt, World& world) = 0;
     // Refreshes the outputs from the records, without simulating.
     virtual void Publish(World& world) = 0;
 

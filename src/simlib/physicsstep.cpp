@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "simlib/diseasepasses.h"
+#include "simlib/matterpasses.h"
 #include "simlib/passstate.h"
 
 namespace ts {
@@ -87,19 +88,21 @@ void Step(StepContext& context, World& world) {
     world.Snapshot();
     RunHeatPass(context, world);
     world.Snapshot();
-    // Gas pressure and gas mixing: not built yet.
+    GasPressurePass(world, state.scanDirection);
+    GasMixingPass(world, state.scanDirection);
     world.Snapshot();
     MergeWorkerOutputs(context, world);
     const Region& a = world.activeRegion;
     if (a.maxX != a.minX) {
-        // Liquid flow and liquid mixing: not built yet.
+        LiquidFlowPass(world);
+        LiquidMixingPass(world, state.scanDirection);
         world.Snapshot();
     }
     DiseaseSpreadPass(world);
     for (auto& component : world.components) component->Simulate(0.2f, world);
     const Rect chunks = ChunkRegion(world);
     VentPass(world, chunks);
-    // Settling: not built yet.
+    SettlePass(world, chunks);
     GrowDisease(world, chunks.x0, chunks.x1, chunks.y0, chunks.y1);
     world.stepCounter = static_cast<uint16_t>(world.stepCounter + 1);
 }

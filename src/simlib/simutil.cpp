@@ -131,4 +131,42 @@ bool DisplaceLiquid(World& world, CellArrays& a, int32_t c, uint8_t e) {
     return false;
 }
 
+void SwapCells(CellArrays& a, size_t x, size_t y) {
+    std::swap(a.elementIdx[x], a.elementIdx[y]);
+    std::swap(a.mass[x], a.mass[y]);
+    std::swap(a.temperature[x], a.temperature[y]);
+    std::swap(a.diseaseIdx[x], a.diseaseIdx[y]);
+    std::swap(a.diseaseCount[x], a.diseaseCount[y]);
+    std::swap(a.diseaseAge[x], a.diseaseAge[y]);
+    std::swap(a.diseaseGrowthRemainder[x], a.diseaseGrowthRemainder[y]);
+}
+
+void AdjustDiseaseCount(CellArrays& a, size_t c, int32_t delta) {
+    a.diseaseCount[c] = SaturateToInt32(int64_t(a.diseaseCount[c]) + delta);
+    if (a.diseaseCount[c] <= 0) a.ClearDisease(c);
+}
+
+bool CanLiquidEnter(const World& world, const CellArrays& a, size_t c) {
+    if (a.cellFlags[c] & SIM_CELL_NO_LIQUID) return false;
+    const uint8_t state = world.elements.State(a.elementIdx[c]);
+    return state == SIM_STATE_VACUUM || state == SIM_STATE_GAS;
+}
+
+bool IsLiquidBlocked(const World& world, const CellArrays& a, size_t c) {
+    return world.elements.State(a.elementIdx[c]) == SIM_STATE_SOLID || (a.cellFlags[c] & SIM_CELL_NO_LIQUID) != 0;
+}
+
+bool ReleaseContents(OutputCollector& collector, World& world, int32_t x, uint8_t element, float mass,
+                     float temperature, uint8_t diseaseIdx, int32_t diseaseCount, bool force) {
+    if (world.cells.cellFlags[size_t(x - world.width)] & SIM_CELL_NO_LIQUID) return false;
+    const int32_t gameCell = world.ReportableGameCell(x);
+    if (gameCell < 0) return false;
+    if (world.releasePermit[size_t(gameCell)] == 0 && !force) return false;
+    const ElementInfo& info = world.elements.info[element];
+    if (temperature < info.lowTemp - 3.0f || temperature > info.highTemp + 3.0f) return false;
+    collector.releasedContents.push_back(
+        MatterEntry{gameCell, element, diseaseIdx, {0, 0}, mass, temperature, diseaseCount});
+    return true;
+}
+
 }  // namespace ts

@@ -38,4 +38,28 @@ inline void EmptyCell(World& world, CellArrays& arrays, size_t c) {
     arrays.ClearDisease(c);
 }
 
+// Exchanges the contents of two cells (element, mass, temperature, disease);
+// flags, insulation and strength stay with the cells.
+void SwapCells(CellArrays& arrays, size_t a, size_t b);
+
+// Disease count += delta; a count at or below 0 clears the disease.
+void AdjustDiseaseCount(CellArrays& arrays, size_t c, int32_t delta);
+
+// Liquid may move into the cell: not closed to liquid, and vacuum or gas.
+bool CanLiquidEnter(const World& world, const CellArrays& arrays, size_t c);
+// Liquid stops at the cell: solid, or closed to liquid.
+bool IsLiquidBlocked(const World& world, const CellArrays& arrays, size_t c);
+
+// Lets matter leave the grid at cell x (a record in releasedContents) when
+// the cell below is open to liquid, the cell is a game cell whose release is
+// permitted (or emission is forced), and the temperature lies within the
+// element's own range. True when released.
+bool ReleaseContents(OutputCollector& collector, World& world, int32_t x, uint8_t element, float mass,
+                     float temperature, uint8_t diseaseIdx, int32_t diseaseCount, bool force);
+
+inline bool ForceEmission(const World& world) { return (world.frameParameters.forceEmission & 0xFFu) != 0; }
+
+// The smallest normal f32: masses at or below it count as none.
+constexpr float kSmallestMass = 1.1754944e-38f;
+
 }  // namespace ts

@@ -13,8 +13,6 @@ constexpr float kFreezeToItemFill = 0.8f;
 
 inline float ClampedTemperature(float t) { return t > 0.0f ? t : 0.0f; }
 
-bool ForceEmission(const World& world) { return (world.frameParameters.forceEmission & 0xFFu) != 0; }
-
 // A transition by-product leaves the cell as an item.
 void EmitOre(World& world, OutputCollector& collector, int32_t cell, uint8_t ore, float conversion) {
     CellArrays& u = world.updatedCells;
@@ -63,14 +61,8 @@ bool CheckStateTransition(World& world, OutputCollector& collector, int32_t cell
         const ElementInfo& next = elements.info[target];
         if (StateOf(next.stateFlags) != SIM_STATE_SOLID) {
             // A condensing gas may leave the grid whole where release is permitted.
-            const int32_t gameCell = world.ReportableGameCell(cell);
-            const float now = u.temperature[c];
-            const bool belowOpen = (world.cells.cellFlags[c - size_t(world.width)] & SIM_CELL_NO_LIQUID) == 0;
-            if (belowOpen && gameCell >= 0 &&
-                (world.releasePermit[size_t(gameCell)] > 0 || ForceEmission(world)) &&
-                now >= next.lowTemp - kHysteresis && !(now > next.highTemp + kHysteresis)) {
-                collector.releasedContents.push_back(MatterEntry{gameCell, target, u.diseaseIdx[c], {0, 0}, u.mass[c],
-                                                                 now, u.diseaseCount[c]});
+            if (ReleaseContents(collector, world, cell, target, u.mass[c], u.temperature[c], u.diseaseIdx[c],
+                                u.diseaseCount[c], ForceEmission(world))) {
                 EmptyCell(world, u, c);
                 return true;
             }

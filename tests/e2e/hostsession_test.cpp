@@ -101,7 +101,7 @@ TEST_F(SampleWorld, FrameLoopOverASavedWorld) {
 
     lib().Send(SIM_MSG_DIG_CELL, tshost::DigCell(3, 21, 0));
     lib().Send(SIM_MSG_ADD_MASS, tshost::AddMass(8, 22, 0.5f, 303.0f, 0, E("Oxygen"), 255));
-    EndFrame(0.2f);
+    EndFrame(0.0f);  // messages only: no step moves the gas yet
     EXPECT_EQ(Exchange().frameCount(), 0);
     const tshost::FrameResultsView r = Exchange();
     EXPECT_EQ(r.frameCount(), 1);
@@ -116,12 +116,19 @@ TEST_F(SampleWorld, FrameLoopOverASavedWorld) {
     ASSERT_EQ(r.solidChanges().size(), 1u);
     EXPECT_EQ(r.solidChanges()[0].gameCell, 3);
     for (const auto& report : ReportRecorder::Take()) ADD_FAILURE() << "report: " << report.message;
-    // Save and load back: the dug cell stays empty.
+    // A second of game time: oxygen spreads into the dug cell.
+    EndFrame(1.0f);
+    Exchange();
+    const tshost::FrameResultsView later = Exchange();
+    EXPECT_EQ(later.elementIdx()[3], E("Oxygen"));
+    EXPECT_GT(later.mass()[3], 0.0f);
+    // Save and read back.
     const std::string blob = lib().SaveWorld();
     const auto parsed = tshost::ReadSaveGame(blob);
     ASSERT_TRUE(parsed) << parsed.error;
     EXPECT_EQ(parsed.save->width, 10);
-    EXPECT_EQ(parsed.save->cells[size_t(1 * 10 + 4)].elementId, SIM_VACUUM_ELEMENT_ID);
+    EXPECT_EQ(parsed.save->cells[size_t(1 * 10 + 4)].elementId, tables.elements[E("Oxygen")].record.id);
+    EXPECT_EQ(parsed.save->cells[size_t(1 * 10 + 1)].elementId, tables.elements[E("Granite")].record.id);
 }
 
 }  // namespace

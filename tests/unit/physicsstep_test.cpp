@@ -36,11 +36,7 @@ TEST_F(StepFixture, VentsCounterAndScanDirection) {
     tsscene::Put(*world, 3, 1, kGranite, 300.0f, 800.0f);
     world->cellByteGrid.assign(world->cellCount(), 0);
     for (int32_t x = 1; x <= 3; ++x) world->cellByteGrid[size_t(1 * world->width + x)] = 255;
-    world->stepCounter = 65535;
-    const int32_t direction = ts::ProcessPassState().scanDirection;
-    ts::Step(context, *world);
-    EXPECT_EQ(ts::ProcessPassState().scanDirection, -direction);
-    EXPECT_EQ(world->stepCounter, 0);
+    ts::VentPass(*world, ts::ChunkRegion(*world));
     const size_t liquid = size_t(1 * world->width + 1);
     EXPECT_EQ(world->updatedCells.mass[liquid], 0.0f);  // 15 kg, 20 kg vented
     EXPECT_EQ(world->updatedCells.elementIdx[liquid], kWater);
@@ -49,6 +45,15 @@ TEST_F(StepFixture, VentsCounterAndScanDirection) {
     EXPECT_EQ(world->cellFlow[liquid].f[0], -0.2f);
     EXPECT_EQ(world->updatedCells.mass[liquid + 2], 800.0f);  // solids are left alone
     EXPECT_EQ(world->cellFlow[liquid + 2].f[0], 0.0f);
+
+    // In a whole step the settle pass then clears the emptied liquid cell.
+    world->stepCounter = 65535;
+    const int32_t direction = ts::ProcessPassState().scanDirection;
+    tsscene::Put(*world, 1, 1, kWater, 300.0f, 15.0f);
+    ts::Step(context, *world);
+    EXPECT_EQ(ts::ProcessPassState().scanDirection, -direction);
+    EXPECT_EQ(world->stepCounter, 0);
+    EXPECT_EQ(world->updatedCells.elementIdx[liquid], kVacuum);
 }
 
 TEST_F(StepFixture, MoreWorkersThanRows) {

@@ -1,0 +1,169 @@
+// Gases spread, fill vacuum and even out their pressure; unlike gases mix.
+#include <algorithm>
+#include <cmath>
+
+#include "common/numeric.h"
+#include "simlib/matterpasses.h"
+#include "simlib/physicsstep.h"
+#include "simlib/simutil.h"
+
+namespace ts {
+
+namespace {
+
+constexpr float kMaxShare = 0.125f;
+
+bool IsGasOrVacuum(uint8_t state) { return state == SIM_STATE_VACUUM || state == SIM_STATE_GAS; }
+
+// Open to gas, untouched so far this step, and holding gas or vacuum.
+bool IsPressureCell(const World& world, int32_t c) {
+    const size_t i = size_t(c);
+    const uint8_t e = world.cells.elementIdx[i];
+    return (world.cells.cellFlags[i] & SIM_CELL_NO_GAS) == 0 && world.updatedCells.elementIdx[i] == e &&
+           IsGasOrVacuum(world.elements.State(e));
+}
+
+// The same element, or gas next to vacuum.
+bool MayExchange(const World& world, int32_t c, int32_t n) {
+    const uint8_t a = world.cells.elementIdx[size_t(c)];
+    const uint8_t b = world.cells.elementIdx[size_t(n)];
+    return a == b || world.elements.State(a) != world.elements.State(b);
+}
+
+}  // namespace
+
+float ExchangeGas(World& world, int32_t c, int32_t n) {
+    const CellArrays& s = world.cells;
+    CellArrays& u = world.updatedCells;
+    const ElementTable& elements = world.elements;
+    const float mc = s.mass[size_t(c)];
+    const float mn = s.mass[size_t(n)];
+    const uint8_t ec = s.elementIdx[size_t(c)];
+    const float k = elements.State(ec) == SIM_STATE_GAS ? elements.gasInfo[ec].flow
+                                                          : elements.gasInfo[s.elementIdx[size_t(n)]].flow;
+    float f = k * (mc - mn);
+    f = std::min(f, kMaxShare * mc);
+    f = std::max(f, -kMaxShare * mn);
+    const size_t src = size_t(f >= 0.0f ? c : n);
+    const size_t dst = size_t(f >= 0.0f ? n : c);
+    const float amount = std::min(std::fabs(f), s.mass[src]);
+    // Nothing to move (two empty cells among them): nothing changes, and the
+    // mixed temperature below is never 0/0.
+    if (!(amount > 0.0f)) return f;
+    const uint8_t moving = s.elementIdx[src];
+    const float sourceMass = s.mass[src];
+    const int32_t count = TruncToInt32(std::min(std::max(amount / sourceMass, 0.0f), 1.0f) * float(s.diseaseCount[src]));
+    const uint8_t disease = s.diseaseIdx[src];
+    const float ts = s.temperature[src];
+
+    const float oldMass = u.mass[dst];
+    const float oldT = u.temperature[dst];
+    const float newMass = amount + oldMass;
+    u.mass[dst] = newMass;
+    u.temperature[dst] = std::clamp((amount * ts + oldMass * oldT) / newMass, std::min(ts, oldT), std::max(ts, oldT));
+    AddDisease(u, dst, disease, count, world.diseases);
+
+    const float left = u.mass[src] - amount;
+    u.mass[src] = left > 0.0f ? left : 0.0f;
+    u.diseaseCount[src] -= count;
+    if (u.diseaseCount[src] <= 0) u.ClearDisease(src);
+
+    if (elements.State(s.elementIdx[dst]) == SIM_STATE_VACUUM) {
+        if (s.elementIdx[dst] == world.sinkElementIdx) {
+            u.mass[dst] = 0.0f;
+            u.temperature[dst] = 0.0f;
+            u.ClearDisease(dst);
+        } else {
+            u.elementIdx[dst] = moving;
+            world.MarkCellChanged(int32_t(dst));
+        }
+    }
+    return f;
+}
+
+void GasPressurePass(World& world, int32_t dir) {
+    const Region& r = world.activeRegion;
+    const int32_t w = world.width;
+    const ElementTable& elements = world.elements;
+    for (int32_t y = r.minY; y < r.maxY; ++y) {
+        const int32_t first = dir > 0 ? r.minX : r.maxX;
+        const int32_t count = r.maxX - r.minX;
+        for (int32_t i = 0; i < count; ++i) {
+            const int32_t c = y * w + first + dir * i;
+            if (!IsPressureCell(world, c)) continue;
+            const int32_t n1 = c + dir;
+            const int32_t n2 = c + w;
+            const int32_t d = c + dir + w;
+            float f = 0.0f;
+            if (IsPressureCell(world, n1) && MayExchange(world, c, n1)) f = ExchangeGas(world, c, n1);
+            world.cellFlow[size_t(c)].f[1] += float(dir) * f;
+            world.cellFlow[size_t(n1)].f[0] -= float(dir) * f;
+            f = 0.0f;
+            if (IsPressureCell(world, c) && IsPressureCell(world, n2) && MayExchange(world, c, n2))
+                f = ExchangeGas(world, c, n2);
+            world.cellFlow[size_t(c)].f[2] += f;
+            world.cellFlow[size_t(n2)].f[3] -= f;
+            const uint8_t sideState = elements.State(world.cells.elementIdx[size_t(c + dir)]);
+            const uint8_t upState = elements.State(world.cells.elementIdx[size_t(c + w)]);
+            if (sideState != SIM_STATE_SOLID && upState != SIM_STATE_SOLID && (sideState | upState) != 3 &&
+                IsPressureCell(world, c) && IsPressureCell(world, d) && MayExchange(world, c, d))
+                ExchangeGas(world, c, d);
+        }
+    }
+}
+
+float MixGas(World& world, uint8_t e, int32_t c, int32_t n, int32_t beyond) {
+    const CellArrays& s = world.cells;
+    CellArrays& u = world.updatedCells;
+    const uint8_t g = s.elementIdx[size_t(n)];
+    if (world.elements.State(g) != SIM_STATE_GAS) return 0.0f;
+    if (!(s.mass[size_t(c)] > s.mass[size_t(n)])) return 0.0f;
+    if (u.elementIdx[size_t(c)] != e || u.elementIdx[size_t(n)] != g || !(u.mass[size_t(n)] > 0.0f)) return 0.0f;
+    const uint8_t b = u.elementIdx[size_t(beyond)];
+    if ((b != g && b != world.vacuumElementIdx) || (u.cellFlags[size_t(beyond)] & SIM_CELL_NO_GAS)) return 0.0f;
+    MoveCellContents(world, u, n, beyond);
+    const float amount = std::min(u.mass[size_t(c)], 0.125f * s.mass[size_t(c)]);
+    u.mass[size_t(n)] += amount;
+    u.temperature[size_t(n)] = s.temperature[size_t(c)];
+    u.elementIdx[size_t(n)] = e;
+    world.MarkCellChanged(n);
+    const float left = u.mass[size_t(c)] - amount;
+    u.mass[size_t(c)] = left > 0.0f ? left : 0.0f;
+    const int32_t count = TruncToInt32(0.125f * float(s.diseaseCount[size_t(c)]));
+    AddDisease(u, size_t(n), s.diseaseIdx[size_t(c)], count, world.diseases);
+    AdjustDiseaseCount(u, size_t(c), -count);
+    return amount;
+}
+
+void GasMixingPass(World& world, int32_t dir) {
+    const Rect r = InnerRegion(world);
+    const int32_t w = world.width;
+    const CellArrays& s = world.cells;
+    const ElementTable& elements = world.elements;
+    for (int32_t y = r.y0; y < r.y1; ++y) {
+        for (int32_t x = r.x0; x < r.x1; ++x) {
+            const int32_t c = y * w + x;
+            const uint8_t e = s.elementIdx[size_t(c)];
+            if (elements.State(e) != SIM_STATE_GAS) continue;
+            for (const int32_t n : {c - w, c - dir, c + dir, c + w}) {
+                const uint8_t g = s.elementIdx[size_t(n)];
+                if (g == e || (s.cellFlags[size_t(n)] & SIM_CELL_NO_GAS) || elements.State(g) != SIM_STATE_GAS)
+                    continue;
+                const float f = MixGas(world, e, c, n, n + (n - c));
+                world.cellFlow[size_t(c)].f[3] -= f;
+                world.cellFlow[size_t(n)].f[2] += f;
+            }
+        }
+    }
+}
+
+Rect InnerRegion(const World& world) {
+    const Region& a = world.activeRegion;
+    const int32_t x0 = std::max(a.minX, 3);
+    const int32_t length = std::min(std::min(a.maxX, world.width - 3) - x0, a.maxX - a.minX);
+    const int32_t y0 = std::max(a.minY, 3);
+    const int32_t y1 = std::min(a.maxY, world.height - 3);
+    return Rect{x0, y0, x0 + std::max(length, 0), std::max(y1, y0)};
+}
+
+}  // namespace ts

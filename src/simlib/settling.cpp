@@ -425,7 +425,7 @@ int32_t TickSettleTimer(World& world, int32_t c) {
 }
 
 void SettleCell(World& world, int32_t c) {
-    const uint8_t flags = world.elements.records[world.updatedCells.elementIdx[size_t(c)]].stateFlags;
+    const uint8_t flags = world.elements.elementStates[world.updatedCells.elementIdx[size_t(c)]];
     switch (StateOf(flags)) {
         case SIM_STATE_VACUUM: Sublimate(world, c); break;
         case SIM_STATE_LIQUID: SettleLiquid(world, c); break;

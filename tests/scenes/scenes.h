@@ -96,10 +96,11 @@ inline std::unique_ptr<ts::World> Mixed(const Tables& t, int32_t gw, int32_t gh)
                   ice = t.Index("Ice"), co2 = t.Index("Carbon dioxide");
     for (int32_t y = 1; y <= gh; ++y) {
         for (int32_t x = 1; x <= gw; ++x) {
-            const float gradient = 260.0f + 80.0f * float(x) / float(gw);
+            // Periodic patterns: the work per cell does not depend on the world's size.
+            const float gradient = 260.0f + 80.0f * float(x % 128) / 128.0f;
             if (y <= gh / 4) {
                 Put(*world, x, y, (x / 16) % 5 == 4 ? sand : granite, gradient + float(y % 7), 1800.0f);
-            } else if (y <= gh / 3 && x < gw / 2) {
+            } else if (y <= gh / 3 && x % 64 < 32) {
                 Put(*world, x, y, water, 290.0f + float(x % 11), 950.0f);
             } else if (y <= gh / 3 && x % 23 == 0) {
                 Put(*world, x, y, ice, 255.0f, 900.0f);

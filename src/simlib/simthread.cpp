@@ -1,5 +1,6 @@
 #include "simlib/simthread.h"
 
+#include <pthread.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -73,6 +74,8 @@ void Thread::Start() {
     launched_.store(false);
     thread_ = std::thread([this] {
         threadId_.store(static_cast<pid_t>(syscall(SYS_gettid)));
+        // Debuggers and profilers show the thread by its name (15 characters at most).
+        pthread_setname_np(pthread_self(), name_.substr(0, 15).c_str());
         launched_.store(true);
         launched_.notify_all();
         if (Logger* logger = ProcessLogger())

@@ -13,7 +13,8 @@ TS_API void SIM_Initialize(HostCallback callback) {
     Teardown();
     rt.callback.store(callback, std::memory_order_release);
     rt.exchange.Reset();
-    rt.simThread = std::make_unique<SimThread>(rt.exchange);
+    // One worker unless the build asks for more: results are the same for any count.
+    rt.simThread = std::make_unique<SimThread>(rt.exchange, TS_SIM_WORKERS);
 }
 
 TS_API void SIM_Shutdown(void) {

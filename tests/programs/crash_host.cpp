@@ -2,11 +2,12 @@
 //
 //   crash_host trap         SIM_DebugCrash with a host callback
 //   crash_host trap-quiet   SIM_DebugCrash without a host callback
-//   crash_host segv         a write through a null pointer, with a host callback
+//   crash_host segv         a write to a page without access, with a host callback
 //
 // It prints "crash-line=N", the source line of the crashing call, and its
 // callback prints what the library hands it: "code=", "dump=" and the call
 // stack between "stack<<" and ">>stack".
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -58,9 +59,11 @@ int main(int argc, char** argv) {
         AnnounceLine(__LINE__ + 1);
         lib.SIM_DebugCrash();
     } else if (mode == "segv") {
-        volatile int* nowhere = nullptr;
+        // A real fault that no sanitizer check stops first (a null store would be).
+        void* page = mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        volatile int* guarded = static_cast<volatile int*>(page);
         AnnounceLine(__LINE__ + 1);
-        *nowhere = 1;
+        *guarded = 1;
     } else {
         std::fprintf(stderr, "usage: crash_host trap|trap-quiet|segv\n");
         return 2;

@@ -42,8 +42,15 @@ struct sigaction previousActions[NSIG];
 LocalZoneTable zoneTables[2];
 std::atomic<int> activeZone{0};
 
-// Handler state: only the reporting thread touches it.
+// Handler state: only the reporting thread touches it. The reporting thread
+// keeps its claim after handing the signal on: other threads that crash
+// meanwhile wait for the process to end instead of writing over its dump,
+// unless it is still alive a while after the report (a previous handler let
+// it go on).
 std::atomic<pid_t> reportingThread{0};
+std::atomic<bool> reportRunning{false};
+std::atomic<int64_t> reportEndedAt{0};  // monotonic nanoseconds
+constexpr int64_t kSurvivalGrace = 1000 * 1000 * 1000;
 volatile sig_atomic_t nextStep = kDone;
 sigjmp_buf stepRecovery;
 int crashSignal = 0;
@@ -57,6 +64,12 @@ char stackText[kStackTextCapacity];
 char statusText[4096];
 
 pid_t CurrentThreadId() { return static_cast<pid_t>(syscall(SYS_gettid)); }
+
+int64_t MonotonicNanoseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
 
 // A debugger shows as the tracer in the process status.
 bool DebuggerAttached() {
@@ -143,7 +156,8 @@ void PassSignalOn(int signal, const siginfo_t* info) {
     // An ignored crash signal would run on (or fault forever): end as by default.
     if (action.sa_handler == SIG_IGN) action.sa_handler = SIG_DFL;
     sigaction(signal, &action, nullptr);
-    reportingThread.store(0, std::memory_order_release);
+    reportEndedAt.store(MonotonicNanoseconds(), std::memory_order_release);
+    reportRunning.store(false, std::memory_order_release);
     if (IsFaultSignal(signal) && info != nullptr && info->si_code > 0) {
         // Returning runs the faulting instruction again, which now meets the restored action.
         return;
@@ -156,20 +170,33 @@ void PassSignalOn(int signal, const siginfo_t* info) {
     ours.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_NODEFER;
     sigemptyset(&ours.sa_mask);
     sigaction(signal, &ours, nullptr);
+    reportingThread.store(0, std::memory_order_release);
+}
+
+// Claims the report for this thread. Returns false for a fault inside this
+// thread's own report, which the caller turns into skipping the faulting step.
+bool ClaimReport(pid_t self) {
+    for (;;) {
+        pid_t expected = 0;
+        if (reportingThread.compare_exchange_strong(expected, self, std::memory_order_acq_rel)) return true;
+        if (expected == self) return !reportRunning.load(std::memory_order_acquire);
+        // Another thread reports a crash and normally ends the process. Take
+        // over only when the process outlived that report.
+        const int64_t ended = reportEndedAt.load(std::memory_order_acquire);
+        if (!reportRunning.load(std::memory_order_acquire) && ended != 0 &&
+            MonotonicNanoseconds() - ended > kSurvivalGrace &&
+            reportingThread.compare_exchange_strong(expected, self, std::memory_order_acq_rel))
+            return true;
+        timespec pauseTime{0, 10 * 1000 * 1000};
+        nanosleep(&pauseTime, nullptr);
+    }
 }
 
 void OnCrashSignal(int signal, siginfo_t* info, void* context) {
     const int savedErrno = errno;
-    const pid_t self = CurrentThreadId();
-    for (;;) {
-        pid_t expected = 0;
-        if (reportingThread.compare_exchange_strong(expected, self, std::memory_order_acq_rel)) break;
-        // A fault while this thread reports: give up the step that faulted.
-        if (expected == self) siglongjmp(stepRecovery, 1);
-        // Another thread reports a crash; it normally ends the process.
-        timespec pauseTime{0, 10 * 1000 * 1000};
-        nanosleep(&pauseTime, nullptr);
-    }
+    // A fault while this thread reports: give up the step that faulted.
+    if (!ClaimReport(CurrentThreadId())) siglongjmp(stepRecovery, 1);
+    reportRunning.store(true, std::memory_order_release);
     crashSignal = signal;
     crashInfo = info;
     crashContext = static_cast<ucontext_t*>(context);

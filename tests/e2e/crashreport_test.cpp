@@ -326,6 +326,26 @@ TEST(CrashReport, UnderADebuggerNothingIsWrittenAndTheDebuggerSeesTheTrapAgain) 
     EXPECT_EQ(run.trapStops, 2);
 }
 
+TEST(CrashReport, AFaultInsideTheHostCallbackDoesNotBecomeASecondCrash) {
+    TempDir dir;
+    const ChildRun run = RunCrashHost("callback-faults", dir.path);
+    ExpectEndedBy(run, SIGTRAP);
+    ASSERT_EQ(run.dumps.size(), 1u);
+    EXPECT_EQ(Field(run.output, "code"), "0");
+    EXPECT_EQ(ReadDump(dir.path / run.dumps[0]).error, "");
+}
+
+TEST(CrashReport, ASecondThreadCrashingDuringTheReportLeavesTheFirstReportAlone) {
+    TempDir dir;
+    const ChildRun run = RunCrashHost("two-threads", dir.path);
+    ExpectEndedBy(run, SIGTRAP);
+    ASSERT_EQ(run.dumps.size(), 1u);
+    EXPECT_EQ(ReadDump(dir.path / run.dumps[0]).error, "");
+    // The main thread trapped while the other thread's callback ran: one report only.
+    EXPECT_FALSE(Field(run.output, "crash-line").empty()) << run.output;
+    EXPECT_EQ(run.output.find("code="), run.output.rfind("code=")) << run.output;
+}
+
 TEST(CrashReport, WhenNoDumpCanBeCreatedTheHostIsNotCalledAndTheProcessEndsByTheTrap) {
     TempDir dir;
     const fs::path gone = dir.path / "gone";

@@ -147,21 +147,42 @@ bool IsFaultSignal(int signal) { return signal == SIGSEGV || signal == SIGBUS ||
 
 void OnCrashSignal(int signal, siginfo_t* info, void* context);
 
+void RestoreDefaultInKernel(int signal) {
+    struct KernelSigaction {
+        void (*handler)(int);
+        unsigned long flags;
+        void (*restorer)();
+        uint64_t mask;
+    };
+    KernelSigaction action{SIG_DFL, 0, nullptr, 0};
+    syscall(SYS_rt_sigaction, signal, &action, nullptr, sizeof action.mask);
+}
+
 // Hands the signal to whatever would have received it without us (the
 // default action, or a handler installed before ours), so the process ends as
 // the signal ends it: with its core dump, its exit status, or the previous
 // handler's report.
 void PassSignalOn(int signal, const siginfo_t* info) {
     struct sigaction action = previousActions[signal];
-    // An ignored crash signal would run on (or fault forever): end as by default.
-    if (action.sa_handler == SIG_IGN) action.sa_handler = SIG_DFL;
-    sigaction(signal, &action, nullptr);
+    if (action.sa_handler == SIG_DFL || action.sa_handler == SIG_IGN) {
+        // An ignored crash signal would run on (or fault forever): end as by
+        // default. Set straight in the kernel, so that no runtime that wraps
+        // sigaction (a sanitizer's) can stand between the signal and its end.
+        RestoreDefaultInKernel(signal);
+    } else {
+        sigaction(signal, &action, nullptr);
+    }
     reportEndedAt.store(MonotonicNanoseconds(), std::memory_order_release);
     reportRunning.store(false, std::memory_order_release);
     if (IsFaultSignal(signal) && info != nullptr && info->si_code > 0) {
         // Returning runs the faulting instruction again, which now meets the restored action.
         return;
     }
+    // Unblocked first: a runtime that wraps our handler (a sanitizer's) may
+    // run it with every signal blocked, and a pending signal would only come
+    // back to us after we return.
+    const uint64_t mask = uint64_t{1} << (signal - 1);
+    syscall(SYS_rt_sigprocmask, SIG_UNBLOCK, &mask, nullptr, sizeof mask);
     syscall(SYS_tgkill, getpid(), CurrentThreadId(), signal);
     // Still here: a debugger or the previous handler let the process go on.
     // Stay ready for the next crash.

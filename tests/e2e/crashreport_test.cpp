@@ -88,7 +88,9 @@ std::string LocalStamp(std::time_t utc) {
 // Runs crash_host in `dir` and waits (at most a minute) for it to end.
 ChildRun RunCrashHost(const std::string& mode, const fs::path& dir, Start start = Start::Plain) {
     const std::string program = (TestBinaryDir() / "crash_host").string();
-    const std::string outputPath = (dir.parent_path() / (dir.filename().string() + ".out")).string();
+    // Inside the test's temporary directory (the parent of a directory that the child deletes).
+    const fs::path outputDir = start == Start::DeletedDirectory ? dir.parent_path() : dir;
+    const std::string outputPath = (outputDir / "host.out").string();
     const pid_t pid = fork();
     if (pid == 0) {
         const int out = open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);

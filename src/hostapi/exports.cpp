@@ -1,4 +1,5 @@
 // The C exports of the library and its lifecycle.
+#include "diagnostics/crashreport.h"
 #include "diagnostics/stackwalk.h"
 #include "hostapi/dispatch.h"
 #include "hostapi/runtime.h"
@@ -10,6 +11,7 @@ TS_API void SIM_Initialize(HostCallback callback) {
     Runtime& rt = GetRuntime();
     rt.logger = std::make_unique<Logger>();
     SymbolHandlerInitialize();
+    InstallCrashHandler();
     Teardown();
     rt.callback.store(callback, std::memory_order_release);
     rt.exchange.Reset();

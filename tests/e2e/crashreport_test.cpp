@@ -1,0 +1,376 @@
+// Crash reports, seen from outside: a child host process crashes on purpose
+// (tests/programs/crash_host.cpp) in a directory of its own, and the test
+// looks at what it left: the dump file, what its callback printed, how it
+// ended, and what a debugger makes of the dump.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/ptrace.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kThreadSanitizer = true;
+#else
+constexpr bool kThreadSanitizer = false;
+#endif
+
+// A fixed zone half an hour off the hour, without daylight saving: the dump's
+// name must carry local time, not UTC.
+constexpr char kChildZone[] = "TST-5:30";
+constexpr int64_t kChildZoneOffset = 5 * 3600 + 30 * 60;
+
+fs::path TestBinaryDir() { return fs::read_symlink("/proc/self/exe").parent_path(); }
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+struct TempDir {
+    fs::path path;
+    TempDir() {
+        std::string pattern = (fs::temp_directory_path() / "tesselsim-crash-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+        path = pattern;
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        fs::remove_all(path, ignored);
+    }
+};
+
+struct ChildRun {
+    int status = 0;
+    std::string output;     // the child's standard output
+    int trapStops = 0;      // SIGTRAP deliveries a tracer saw (traced runs only)
+    std::vector<std::string> dumps;  // dump files left in the working directory
+};
+
+enum class Start { Plain, Traced, DeletedDirectory };
+
+std::string LocalStamp(std::time_t utc) {
+    const std::time_t shifted = utc + kChildZoneOffset;
+    std::tm parts{};
+    gmtime_r(&shifted, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y%m%d-%H.%M.%S", &parts);
+    return text;
+}
+
+// Runs crash_host in `dir` and waits (at most a minute) for it to end.
+ChildRun RunCrashHost(const std::string& mode, const fs::path& dir, Start start = Start::Plain) {
+    const std::string program = (TestBinaryDir() / "crash_host").string();
+    // Inside the test's temporary directory (the parent of a directory that the child deletes).
+    const fs::path outputDir = start == Start::DeletedDirectory ? dir.parent_path() : dir;
+    const std::string outputPath = (outputDir / "host.out").string();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int out = open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (out < 0 || dup2(out, STDOUT_FILENO) < 0 || chdir(dir.c_str()) != 0) _exit(120);
+        // A working directory that is gone: no file can be created in it.
+        if (start == Start::DeletedDirectory && rmdir(dir.c_str()) != 0) _exit(121);
+        setenv("TZ", kChildZone, 1);
+        // Under AddressSanitizer: a leak check would need to trace the child, which a tracer already does.
+        setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+        if (start == Start::Traced && ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) _exit(122);
+        execl(program.c_str(), program.c_str(), mode.c_str(), static_cast<char*>(nullptr));
+        _exit(123);
+    }
+    ChildRun run;
+    if (pid < 0) {
+        ADD_FAILURE() << "fork failed";
+        return run;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    bool execStopSeen = false;
+    for (;;) {
+        int status = 0;
+        const pid_t got = waitpid(pid, &status, WNOHANG);
+        if (got == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                kill(pid, SIGKILL);
+                ADD_FAILURE() << "crash_host " << mode << " did not end within a minute";
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            continue;
+        }
+        if (got < 0) break;
+        if (WIFSTOPPED(status)) {
+            // Acting as the debugger: hand every signal on, as a debugger that continues does.
+            int signal = WSTOPSIG(status);
+            if (signal == SIGTRAP && !execStopSeen) {
+                execStopSeen = true;  // the stop after exec, not a signal of the program
+                signal = 0;
+            } else if (signal == SIGTRAP) {
+                ++run.trapStops;
+            }
+            ptrace(PTRACE_CONT, pid, nullptr, reinterpret_cast<void*>(static_cast<intptr_t>(signal)));
+            continue;
+        }
+        run.status = status;
+        break;
+    }
+    run.output = ReadFile(outputPath);
+    std::error_code ignored;
+    fs::remove(outputPath, ignored);
+    if (fs::exists(dir))
+        for (const auto& entry : fs::directory_iterator(dir))
+            if (entry.path().extension() == ".dmp") run.dumps.push_back(entry.path().filename().string());
+    return run;
+}
+
+// The value after "key=" on its own line of the child's output.
+std::string Field(const std::string& output, const std::string& key) {
+    const std::regex line("(^|\n)" + key + "=([^\n]*)");
+    std::smatch match;
+    return std::regex_search(output, match, line) ? match[2].str() : std::string();
+}
+
+std::string StackText(const std::string& output) {
+    const auto begin = output.find("stack<<\n");
+    const auto end = output.find("\n>>stack");
+    if (begin == std::string::npos || end == std::string::npos || end < begin + 8) return {};
+    return output.substr(begin + 8, end - begin - 8);
+}
+
+// A minimal reader of the container: checks the header and that every stream
+// lies inside the file, and returns the streams by type.
+struct DumpStreams {
+    std::map<uint32_t, std::string> streams;
+    std::string error;
+};
+
+DumpStreams ReadDump(const fs::path& path) {
+    DumpStreams result;
+    const std::string bytes = ReadFile(path);
+    auto u32 = [&](std::size_t at) {
+        uint32_t v = 0;
+        std::memcpy(&v, bytes.data() + at, sizeof v);
+        return v;
+    };
+    if (bytes.size() < 32 || bytes.compare(0, 4, "MDMP") != 0) {
+        result.error = "no MDMP header";
+        return result;
+    }
+    if ((u32(4) & 0xFFFF) != 0xa793) result.error = "wrong version";
+    const uint32_t count = u32(8);
+    const uint32_t directory = u32(12);
+    if (uint64_t{directory} + uint64_t{count} * 12 > bytes.size()) {
+        result.error = "directory outside the file";
+        return result;
+    }
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint32_t type = u32(directory + i * 12);
+        const uint32_t size = u32(directory + i * 12 + 4);
+        const uint32_t rva = u32(directory + i * 12 + 8);
+        if (uint64_t{rva} + size > bytes.size()) {
+            result.error = "stream " + std::to_string(type) + " outside the file";
+            continue;
+        }
+        if (result.streams.count(type) != 0) result.error = "stream " + std::to_string(type) + " twice";
+        result.streams[type] = bytes.substr(rva, size);
+    }
+    return result;
+}
+
+uint32_t U32At(const std::string& bytes, std::size_t at) {
+    uint32_t v = 0;
+    if (at + 4 <= bytes.size()) std::memcpy(&v, bytes.data() + at, sizeof v);
+    return v;
+}
+
+std::string FindLldb() {
+    for (const char* name : {"lldb", "lldb-16", "lldb-15", "lldb-14"}) {
+        const std::string command = std::string("command -v ") + name + " >/dev/null 2>&1";
+        if (std::system(command.c_str()) == 0) return name;
+    }
+    return {};
+}
+
+// Opens the dump in lldb (batch mode, bounded in time) and returns its output.
+std::string LldbBacktrace(const fs::path& dump) {
+    const std::string lldb = FindLldb();
+    if (lldb.empty()) {
+        ADD_FAILURE() << "lldb not found: scripts/install-deps.sh installs it";
+        return {};
+    }
+    const std::string command = "timeout 180 " + lldb + " --batch -x -o 'target create --core \"" + dump.string() +
+                                "\"' -o 'thread backtrace' 2>&1";
+    std::string output;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[4096];
+        std::size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
+        pclose(pipe);
+    }
+    return output;
+}
+
+std::string FrameLine(const std::string& lldbOutput, const std::string& needle) {
+    std::istringstream lines(lldbOutput);
+    std::string line;
+    while (std::getline(lines, line))
+        if (line.find("frame #") != std::string::npos && line.find(needle) != std::string::npos) return line;
+    return {};
+}
+
+class CrashReport : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (kThreadSanitizer)
+            GTEST_SKIP() << "ThreadSanitizer reports the stack walk's allocations inside the signal handler, "
+                            "which the report accepts once the dump is written; the tsan preset runs the "
+                            "threading tests only";
+    }
+};
+
+void ExpectEndedBy(const ChildRun& run, int signal) {
+    EXPECT_TRUE(WIFSIGNALED(run.status) && WTERMSIG(run.status) == signal)
+        << "status " << run.status << ", output:\n" << run.output;
+    EXPECT_EQ(run.output.find("survived"), std::string::npos);
+}
+
+TEST_F(CrashReport, DebugCrashWritesDumpReportsStackAndEndsByTheTrap) {
+    TempDir dir;
+    const std::time_t before = std::time(nullptr);
+    const ChildRun run = RunCrashHost("trap", dir.path);
+    const std::time_t after = std::time(nullptr);
+
+    ExpectEndedBy(run, SIGTRAP);
+    ASSERT_EQ(run.dumps.size(), 1u) << run.output;
+    const std::string& name = run.dumps[0];
+    std::smatch parts;
+    ASSERT_TRUE(std::regex_match(name, parts, std::regex(R"(Tessel_CRASH_release_420700_(\d{8}-\d\d\.\d\d\.\d\d)\.dmp)")))
+        << name;
+    // Local time of the child's zone, between the start and the end of the run.
+    EXPECT_GE(parts[1].str(), LocalStamp(before));
+    EXPECT_LE(parts[1].str(), LocalStamp(after));
+
+    // The host callback: code 0, the dump's path, a stack through the crashing line.
+    EXPECT_EQ(Field(run.output, "code"), "0");
+    EXPECT_EQ(Field(run.output, "dump"), name);
+    const std::string line = Field(run.output, "crash-line");
+    ASSERT_FALSE(line.empty());
+    const std::string stack = StackText(run.output);
+    EXPECT_NE(stack.find("crash_host.cpp:" + line + "\n"), std::string::npos) << stack;
+    // One "file:line" per line, no empty lines.
+    EXPECT_TRUE(std::regex_match(stack, std::regex(R"(([^\n:]+:\d+\n)*[^\n:]+:\d+)"))) << stack;
+
+    // The container: the streams a debugger needs, each inside the file.
+    DumpStreams dump = ReadDump(dir.path / name);
+    EXPECT_EQ(dump.error, "");
+    for (const uint32_t type : {3u, 4u, 5u, 6u, 7u})
+        EXPECT_EQ(dump.streams.count(type), 1u) << "stream " << type;
+    const std::string& exception = dump.streams[6];
+    const std::string& threads = dump.streams[3];
+    EXPECT_EQ(U32At(exception, 8), static_cast<uint32_t>(SIGTRAP));  // exception code: the signal
+    EXPECT_EQ(U32At(threads, 0), 1u);                                // the crashing thread
+    EXPECT_EQ(U32At(exception, 0), U32At(threads, 4));               // ... is the exception's thread
+
+    // A standard debugger opens it and walks from the library into the test program.
+    const std::string lldb = LldbBacktrace(dir.path / name);
+    EXPECT_NE(lldb.find("stop reason = signal SIGTRAP"), std::string::npos) << lldb;
+    const std::string frame = FrameLine(lldb, "crash_host`main");
+    EXPECT_NE(frame.find("crash_host.cpp:" + line), std::string::npos) << lldb;
+    EXPECT_NE(FrameLine(lldb, "libtesselsim.so`"), "") << lldb;
+    std::printf("lldb: %s\n", frame.c_str());
+}
+
+TEST_F(CrashReport, FaultIsReportedThenEndsTheProcessAsTheFault) {
+    TempDir dir;
+    const ChildRun run = RunCrashHost("segv", dir.path);
+    ASSERT_EQ(run.dumps.size(), 1u) << run.output;
+    EXPECT_EQ(Field(run.output, "code"), "0");
+    EXPECT_EQ(Field(run.output, "dump"), run.dumps[0]);
+    EXPECT_NE(StackText(run.output).find("crash_host.cpp:" + Field(run.output, "crash-line")), std::string::npos)
+        << run.output;
+    if (kAddressSanitizer) {
+        // The sanitizer's handler, installed before ours, receives the fault next and reports it.
+        EXPECT_FALSE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.status;
+        EXPECT_EQ(run.output.find("survived"), std::string::npos);
+    } else {
+        ExpectEndedBy(run, SIGSEGV);
+    }
+    const std::string lldb = LldbBacktrace(dir.path / run.dumps[0]);
+    EXPECT_NE(lldb.find("stop reason = signal SIGSEGV"), std::string::npos) << lldb;
+    EXPECT_NE(FrameLine(lldb, "crash_host`main"), "") << lldb;
+}
+
+TEST_F(CrashReport, WithoutHostCallbackTheDumpIsStillWritten) {
+    TempDir dir;
+    const ChildRun run = RunCrashHost("trap-quiet", dir.path);
+    ExpectEndedBy(run, SIGTRAP);
+    ASSERT_EQ(run.dumps.size(), 1u);
+    EXPECT_EQ(ReadDump(dir.path / run.dumps[0]).error, "");
+    EXPECT_EQ(run.output.find("code="), std::string::npos) << run.output;
+}
+
+TEST_F(CrashReport, UnderADebuggerNothingIsWrittenAndTheDebuggerSeesTheTrapAgain) {
+    TempDir dir;
+    const ChildRun run = RunCrashHost("trap", dir.path, Start::Traced);
+    ExpectEndedBy(run, SIGTRAP);
+    EXPECT_TRUE(run.dumps.empty());
+    EXPECT_EQ(run.output.find("code="), std::string::npos) << run.output;
+    // Once from the breakpoint, once more when the handler hands the signal on.
+    EXPECT_EQ(run.trapStops, 2);
+}
+
+TEST_F(CrashReport, AFaultInsideTheHostCallbackDoesNotBecomeASecondCrash) {
+    TempDir dir;
+    const ChildRun run = RunCrashHost("callback-faults", dir.path);
+    ExpectEndedBy(run, SIGTRAP);
+    ASSERT_EQ(run.dumps.size(), 1u);
+    EXPECT_EQ(Field(run.output, "code"), "0");
+    EXPECT_EQ(ReadDump(dir.path / run.dumps[0]).error, "");
+}
+
+TEST_F(CrashReport, ASecondThreadCrashingDuringTheReportLeavesTheFirstReportAlone) {
+    TempDir dir;
+    const ChildRun run = RunCrashHost("two-threads", dir.path);
+    ExpectEndedBy(run, SIGTRAP);
+    ASSERT_EQ(run.dumps.size(), 1u);
+    EXPECT_EQ(ReadDump(dir.path / run.dumps[0]).error, "");
+    // The main thread trapped while the other thread's callback ran: one report only.
+    EXPECT_FALSE(Field(run.output, "crash-line").empty()) << run.output;
+    EXPECT_EQ(run.output.find("code="), run.output.rfind("code=")) << run.output;
+}
+
+TEST_F(CrashReport, WhenNoDumpCanBeCreatedTheHostIsNotCalledAndTheProcessEndsByTheTrap) {
+    TempDir dir;
+    const fs::path gone = dir.path / "gone";
+    fs::create_directory(gone);
+    const ChildRun run = RunCrashHost("trap", gone, Start::DeletedDirectory);
+    ExpectEndedBy(run, SIGTRAP);
+    EXPECT_FALSE(Field(run.output, "crash-line").empty()) << run.output;
+    EXPECT_EQ(run.output.find("code="), std::string::npos) << run.output;
+}
+
+}  // namespace

@@ -1,0 +1,205 @@
+// The machine description read from a made-up machine: a directory laid out
+// like the kernel's files, with two memory modules and an empty slot, two
+// graphics devices, two sound cards, and strings a careless writer would
+// break the JSON with.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "diagnostics/sysinfo.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Json = nlohmann::ordered_json;
+
+class FakeMachine {
+public:
+    FakeMachine() {
+        std::string pattern = (fs::temp_directory_path() / "tesselsim-machine-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+        root_ = pattern;
+    }
+    ~FakeMachine() {
+        std::error_code ignored;
+        fs::remove_all(root_, ignored);
+    }
+
+    void Write(const std::string& path, const std::string& content) {
+        const fs::path full = root_ / path;
+        fs::create_directories(full.parent_path());
+        std::ofstream(full, std::ios::binary) << content;
+    }
+
+    void Remove(const std::string& path) { fs::remove_all(root_ / path); }
+
+    ts::MachineSources Sources(uint32_t ecx, uint32_t edx) const {
+        ts::MachineSources s;
+        s.root = root_.string();
+        s.sysname = "Linux";
+        s.release = "6.1.0-test";
+        s.version = "#1 SMP \"quoted\" build";
+        s.machine = "x86_64";
+        s.cpuidEcx = ecx;
+        s.cpuidEdx = edx;
+        return s;
+    }
+
+private:
+    fs::path root_;
+};
+
+// One SMBIOS memory device record (type 17) with the given size words.
+std::string MemoryDevice(uint16_t size, uint32_t extendedSize) {
+    std::string raw(0x28, '\0');
+    raw[0] = 17;
+    raw[1] = 0x28;
+    raw[0x0C] = static_cast<char>(size & 0xFF);
+    raw[0x0D] = static_cast<char>(size >> 8);
+    for (int i = 0; i < 4; ++i) raw[0x1C + i] = static_cast<char>(extendedSize >> (8 * i));
+    return raw + "DIMM\0\0";
+}
+
+std::string CpuBlock(int processor, int physical, int core, const char* mhz) {
+    return "processor\t: " + std::to_string(processor) +
+           "\nvendor_id\t: GenuineTest\nmodel name\t: Test \x01\"CPU\" \\ \xff" "Edition\nphysical id\t: " +
+           std::to_string(physical) + "\ncore id\t\t: " + std::to_string(core) + "\ncpu MHz\t\t: " + mhz +
+           "\nflags\t\t: fpu sse sse2\n\n";
+}
+
+void LayOutMachine(FakeMachine& m) {
+    m.Write("etc/os-release", "NAME=\"Plain\"\n# comment\nPRETTY_NAME=\"Test \\\"Quoted\\\" OS \\\\ 1\"\nID=test\n");
+    std::string cpuinfo;
+    int processor = 0;
+    for (int physical = 0; physical < 2; ++physical)
+        for (int core = 0; core < 2; ++core)
+            for (int thread = 0; thread < 2; ++thread, ++processor)
+                cpuinfo += CpuBlock(processor, physical, core, processor == 3 ? "3600.6" : "1200.000");
+    m.Write("proc/cpuinfo", cpuinfo);
+    m.Write("proc/meminfo", "MemTotal:       16384000 kB\nMemFree:        1 kB\n");
+    // Firmware memory records: 8 GiB, an empty slot, 32 GiB through the extended size, 1 MiB in kilobytes.
+    m.Write("sys/firmware/dmi/entries/17-0/raw", MemoryDevice(8192, 0));
+    m.Write("sys/firmware/dmi/entries/17-1/raw", MemoryDevice(0, 0));
+    m.Write("sys/firmware/dmi/entries/17-2/raw", MemoryDevice(0x7FFF, 32768));
+    m.Write("sys/firmware/dmi/entries/17-10/raw", MemoryDevice(0x8000 | 1024, 0));
+    m.Write("sys/firmware/dmi/entries/16-0/raw", std::string("\x10\x17", 2) + std::string(0x15, '\0'));
+    // Graphics: a PCI card with a connected output, and a firmware framebuffer.
+    m.Write("usr/share/misc/pci.ids",
+            "# names\n1002  Advanced Micro Devices, Inc. [AMD/ATI]\n\t73bf  Navi 21\n\t\t1002 0e3a  Subsystem\n"
+            "8086  Intel Corporation\n\t1234  Other\nC 03  Display controller\n");
+    m.Write("sys/class/drm/card0/device/vendor", "0x1002\n");
+    m.Write("sys/class/drm/card0/device/device", "0x73bf\n");
+    m.Write("sys/class/drm/card0/device/uevent", "DRIVER=amdgpu\nPCI_CLASS=30000\n");
+    m.Write("sys/class/drm/card0/device/mem_info_vram_total", "17163091968\n");
+    m.Write("sys/class/drm/card0-HDMI-A-1/status", "disconnected\n");
+    m.Write("sys/class/drm/card0-HDMI-A-1/modes", "640x480\n");
+    m.Write("sys/class/drm/card0-DP-1/status", "connected\n");
+    m.Write("sys/class/drm/card0-DP-1/modes", "2560x1440\n1920x1080\n");
+    m.Write("sys/class/drm/card1/device/uevent", "DRIVER=simpledrm\n");
+    m.Write("sys/class/drm/renderD128/dev", "226:128\n");
+    m.Write("sys/class/drm/version", "drm 1.1.0 20060810\n");
+    m.Write("sys/module/simpledrm/version", "1.0.0\n");
+    // Sound cards.
+    m.Write("proc/asound/cards",
+            " 0 [PCH            ]: HDA-Intel - HDA Intel PCH\n"
+            "                      HDA Intel PCH at 0xf7f10000 irq 31\n"
+            " 1 [Device         ]: USB-Audio - USB \"Audio\" Device\n"
+            "                      Generic USB Audio at usb-0000:00:14.0-2, full speed\n");
+    m.Write("proc/asound/card0/pcm0p/sub0/prealloc", "64\n");
+    m.Write("sys/class/sound/card0/device/vendor", "0x8086\n");
+}
+
+constexpr uint32_t kEdxSse = 1u << 25, kEdxSse2 = 1u << 26;
+constexpr uint32_t kEcxSse3 = 1u << 0, kEcxSsse3 = 1u << 9, kEcxSse41 = 1u << 19, kEcxSse42 = 1u << 20,
+                   kEcxAvx = 1u << 28;
+
+std::vector<std::string> Keys(const Json& object) {
+    std::vector<std::string> keys;
+    for (const auto& item : object.items()) keys.push_back(item.key());
+    return keys;
+}
+
+TEST(SystemInfo, DescribesTheMachineInOrderFromTheKernelsFiles) {
+    FakeMachine m;
+    LayOutMachine(m);
+    const uint32_t ecx = kEcxSse3 | kEcxSsse3 | kEcxSse41 | kEcxSse42;  // no AVX
+    const std::string text = ts::DescribeMachine(m.Sources(ecx, kEdxSse | kEdxSse2));
+    ASSERT_TRUE(Json::accept(text)) << text;
+    const Json machine = Json::parse(text);
+    EXPECT_EQ(text, machine.dump());  // one line, no layout white space
+
+    EXPECT_EQ(Keys(machine), (std::vector<std::string>{"OS", "CPU", "RAM0", "RAM1", "RAM2", "GPU0", "GPU1", "SOUND0",
+                                                       "SOUND1"}));
+    const Json& os = machine["OS"];
+    EXPECT_EQ(Keys(os), (std::vector<std::string>{"name", "version", "architecture", "platformSpecific"}));
+    EXPECT_EQ(os["name"], "Test \"Quoted\" OS \\ 1");
+    EXPECT_EQ(os["version"], "6.1.0-test");
+    EXPECT_EQ(os["platformSpecific"], "#1 SMP \"quoted\" build");
+
+    const Json& cpu = machine["CPU"];
+    EXPECT_EQ(Keys(cpu), (std::vector<std::string>{"name", "manufacturer", "features", "numCores", "clockSpeed"}));
+    // A control character is escaped, a byte that is not UTF-8 replaced.
+    EXPECT_EQ(cpu["name"], "Test \x01\"CPU\" \\ \xEF\xBF\xBD" "Edition");
+    EXPECT_NE(text.find("\\u0001"), std::string::npos);
+    EXPECT_EQ(cpu["manufacturer"], "GenuineTest");
+    EXPECT_EQ(cpu["features"], "SSE,SSE2,SSE3,SSSE3,SSE41,SSE42,");
+    EXPECT_EQ(cpu["numCores"], 4);      // two packages of two cores, two threads each
+    EXPECT_EQ(cpu["clockSpeed"], 3601);  // no rated maximum here: the fastest clock seen
+    EXPECT_TRUE(cpu["numCores"].is_number() && cpu["clockSpeed"].is_number());
+
+    // Installed modules in the order of their records; the empty slot left out.
+    EXPECT_EQ(machine["RAM0"], Json::parse(R"({"megsOfRam":8192})"));
+    EXPECT_EQ(machine["RAM1"], Json::parse(R"({"megsOfRam":32768})"));
+    EXPECT_EQ(machine["RAM2"], Json::parse(R"({"megsOfRam":1})"));
+
+    const Json& gpu = machine["GPU0"];
+    EXPECT_EQ(Keys(gpu), (std::vector<std::string>{"name", "megsOfRam", "driverVersion", "driverDate",
+                                                   "videoModeDescription", "refreshRate"}));
+    EXPECT_EQ(gpu["name"], "Advanced Micro Devices, Inc. [AMD/ATI] Navi 21");
+    EXPECT_EQ(gpu["megsOfRam"], 16368);
+    EXPECT_EQ(gpu["driverVersion"], "6.1.0-test");
+    EXPECT_EQ(gpu["videoModeDescription"], "2560x1440");
+    EXPECT_TRUE(gpu["refreshRate"].is_number());
+    EXPECT_EQ(machine["GPU1"]["name"], "simpledrm");
+    EXPECT_EQ(machine["GPU1"]["driverVersion"], "1.0.0");
+    EXPECT_EQ(machine["GPU1"]["megsOfRam"], 0);
+
+    const Json& sound = machine["SOUND0"];
+    EXPECT_EQ(Keys(sound), (std::vector<std::string>{"name", "productName", "description", "manufacturer", "status",
+                                                     "dmaBufferSize"}));
+    EXPECT_EQ(sound["name"], "HDA Intel PCH");
+    EXPECT_EQ(sound["productName"], "HDA Intel PCH at 0xf7f10000 irq 31");
+    EXPECT_EQ(sound["description"], "HDA-Intel");
+    EXPECT_EQ(sound["manufacturer"], "Intel Corporation");
+    EXPECT_EQ(sound["dmaBufferSize"], 64);
+    EXPECT_EQ(machine["SOUND1"]["name"], "USB \"Audio\" Device");
+    EXPECT_EQ(machine["SOUND1"]["manufacturer"], "");
+}
+
+TEST(SystemInfo, FallsBackToWhatTheKernelAlwaysHas) {
+    FakeMachine m;
+    LayOutMachine(m);
+    // No firmware memory records, no processor frequency scaling, no devices, no os-release.
+    m.Remove("sys/firmware");
+    m.Remove("sys/class");
+    m.Remove("proc/asound");
+    m.Remove("etc");
+    m.Write("sys/devices/system/cpu/cpu0/cpufreq/cpuinfo_max_freq", "4200000\n");
+    const std::string text = ts::DescribeMachine(m.Sources(kEcxAvx | kEcxSse42, kEdxSse));
+    const Json machine = Json::parse(text);
+    EXPECT_EQ(Keys(machine), (std::vector<std::string>{"OS", "CPU", "RAM0"}));
+    EXPECT_EQ(machine["RAM0"]["megsOfRam"], 16000);  // MemTotal
+    EXPECT_EQ(machine["OS"]["name"], "Linux");
+    EXPECT_EQ(machine["CPU"]["clockSpeed"], 4200);
+    EXPECT_EQ(machine["CPU"]["features"], "SSE,SSE42,AVX,");
+}
+
+}  // namespace

@@ -340,6 +340,22 @@ std::size_t FormatDumpName(const CivilTime& time, char* out, std::size_t capacit
     return length;
 }
 
+namespace {
+// The alternate stack a thread got from us, released when the thread ends.
+struct SignalStackOwner {
+    void* memory = nullptr;
+    std::size_t length = 0;
+    ~SignalStackOwner() {
+        if (memory == nullptr) return;
+        stack_t off{};
+        off.ss_flags = SS_DISABLE;
+        sigaltstack(&off, nullptr);
+        munmap(memory, length);
+    }
+};
+thread_local SignalStackOwner tSignalStack;
+}  // namespace
+
 void EnsureCrashSignalStack() {
     stack_t current{};
     if (sigaltstack(nullptr, &current) != 0 || (current.ss_flags & SS_ONSTACK) != 0) return;
@@ -352,8 +368,15 @@ void EnsureCrashSignalStack() {
     stack_t next{};
     next.ss_sp = static_cast<char*>(memory) + page;
     next.ss_size = kSignalStackSize;
-    if (sigaltstack(&next, nullptr) != 0) munmap(memory, kSignalStackSize + page);
-    // The stack is kept for the life of the thread; a replaced one may still be in use by its owner.
+    if (sigaltstack(&next, nullptr) != 0) {
+        munmap(memory, kSignalStackSize + page);
+        return;
+    }
+    // Kept for the life of the thread; a replaced stack may still belong to someone else.
+    if (tSignalStack.memory == nullptr) {
+        tSignalStack.memory = memory;
+        tSignalStack.length = kSignalStackSize + page;
+    }
 }
 
 void InstallCrashHandler() {

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "common/numeric.h"
+#include "diagnostics/crashreport.h"
 #include "hostapi/logger.h"
 #include "hostapi/report.h"
 #include "simlib/physicsstep.h"
@@ -76,6 +77,7 @@ void Thread::Start() {
         threadId_.store(static_cast<pid_t>(syscall(SYS_gettid)));
         // Debuggers and profilers show the thread by its name (15 characters at most).
         pthread_setname_np(pthread_self(), name_.substr(0, 15).c_str());
+        EnsureCrashSignalStack();  // a crash on this thread is still reported
         launched_.store(true);
         launched_.notify_all();
         if (Logger* logger = ProcessLogger())

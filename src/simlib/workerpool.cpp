@@ -2,6 +2,8 @@
 
 #include <xmmintrin.h>
 
+#include "diagnostics/crashreport.h"
+
 namespace ts {
 
 void SetFlushToZeroMode() { _MM_SET_FLUSH_ZERO_MODE(_MM_FLUSH_ZERO_ON); }
@@ -39,6 +41,7 @@ void WorkerPool::WaitAll() {
 
 void WorkerPool::WorkerLoop() {
     SetFlushToZeroMode();
+    EnsureCrashSignalStack();
     std::unique_lock<std::mutex> guard(lock_);
     for (;;) {
         workSignal_.wait(guard, [this] { return stop_ || head_ < queue_.size(); });

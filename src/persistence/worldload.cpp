@@ -5,6 +5,7 @@
 #include "hostapi/report.h"
 #include "hostapi/runtime.h"
 #include "persistence/worldbuild.h"
+#include "simlib/simutil.h"
 
 namespace ts {
 
@@ -155,17 +156,7 @@ void SettleWorld(World& world) {
                 if (world.elements.solidInfo[u.elementIdx[size_t(c)]].stateFlags & SIM_ELEMENT_UNSTABLE) {
                     int32_t b = c - w;
                     while (b >= 0 && world.elements.State(u.elementIdx[size_t(b)]) != SIM_STATE_SOLID) b -= w;
-                    if (b >= 0 && b + w != c) {
-                        const size_t t = size_t(b + w);
-                        const size_t s = size_t(c);
-                        std::swap(u.elementIdx[s], u.elementIdx[t]);
-                        std::swap(u.mass[s], u.mass[t]);
-                        std::swap(u.temperature[s], u.temperature[t]);
-                        std::swap(u.diseaseIdx[s], u.diseaseIdx[t]);
-                        std::swap(u.diseaseCount[s], u.diseaseCount[t]);
-                        std::swap(u.diseaseAge[s], u.diseaseAge[t]);
-                        std::swap(u.diseaseGrowthRemainder[s], u.diseaseGrowthRemainder[t]);
-                    }
+                    if (b >= 0 && b + w != c) SwapCells(u, size_t(c), size_t(b + w));
                 }
                 if (u.mass[size_t(c)] <= 0.0f) u.ClearDisease(size_t(c));
             }

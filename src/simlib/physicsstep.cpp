@@ -27,9 +27,16 @@ void StepJob::Run() {
     }
 }
 
+namespace {
+// With several workers the rows are cut into more bands than workers, so a
+// band of busy rows does not leave the other workers idle. The result does
+// not depend on the bands (each cell is written by the band that owns it).
+int BandsFor(int workers) { return workers <= 1 ? 1 : 4 * workers; }
+}  // namespace
+
 StepContext::StepContext(WorkerPool& workerPool)
-    : pool(workerPool), collectors(size_t(workerPool.workerCount())) {
-    for (int i = 0; i < workerPool.workerCount(); ++i) jobs.push_back(std::make_unique<StepJob>());
+    : pool(workerPool), collectors(size_t(BandsFor(workerPool.workerCount()))) {
+    for (size_t i = 0; i < collectors.size(); ++i) jobs.push_back(std::make_unique<StepJob>());
 }
 
 namespace {

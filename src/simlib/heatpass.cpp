@@ -31,16 +31,34 @@ float ContactFactor(const ElementInfo& info, uint8_t otherState) {
     }
 }
 
+// The snapshot as the heat pass reads it: plain pointers, so writes to the
+// scratch arrays never make the compiler reload them.
+struct SnapshotView {
+    const uint8_t* __restrict elementIdx;
+    const float* __restrict temperature;
+    const float* __restrict mass;
+    const uint8_t* __restrict insulation;
+    const ElementInfo* __restrict info;
+    const ElementTable* elements;
+
+    explicit SnapshotView(const World& world)
+        : elementIdx(world.cells.elementIdx.data()),
+          temperature(world.cells.temperature.data()),
+          mass(world.cells.mass.data()),
+          insulation(world.cells.insulation.data()),
+          info(world.elements.info.data()),
+          elements(&world.elements) {}
+};
+
 bool Conducts(const ElementInfo& info) {
     return info.thermalConductivity > 0.0f && (info.stateFlags & SIM_ELEMENT_NO_HEAT_EXCHANGE) == 0;
 }
 
 // The neighbour tests made before any exchange, all on the snapshot.
-bool ShouldConduct(const World& world, const ElementInfo& self, float selfTemperature, int32_t n) {
-    const CellArrays& s = world.cells;
-    if (std::fabs(selfTemperature - s.temperature[size_t(n)]) < kMinimumDifference) return false;
-    if (!(s.mass[size_t(n)] >= kMinimumMass)) return false;
-    return Conducts(self) && Conducts(world.elements.info[s.elementIdx[size_t(n)]]);
+inline bool ShouldConduct(const SnapshotView& s, bool selfConducts, float selfTemperature, size_t n) {
+    if (std::fabs(selfTemperature - s.temperature[n]) < kMinimumDifference) return false;
+    if (!(s.mass[n] >= kMinimumMass)) return false;
+    return selfConducts && Conducts(s.info[s.elementIdx[n]]);
 }
 
 void CheckBeforeExchange(float t, float m) {
@@ -78,16 +96,15 @@ void HeatPassScratch::Resize(size_t cells) {
     upOther.assign(cells, 0.0f);
 }
 
-PairExchange ConductPair(const World& world, int32_t cell, int32_t ncell) {
-    const CellArrays& s = world.cells;
-    const size_t c = size_t(cell);
-    const size_t n = size_t(ncell);
+namespace {
+
+inline PairExchange Conduct(const SnapshotView& s, size_t c, size_t n) {
     const float tc = s.temperature[c];
     const float tn = s.temperature[n];
     const float mc = s.mass[c];
     const float mn = s.mass[n];
-    const ElementInfo& ec = world.elements.info[s.elementIdx[c]];
-    const ElementInfo& en = world.elements.info[s.elementIdx[n]];
+    const ElementInfo& ec = s.info[s.elementIdx[c]];
+    const ElementInfo& en = s.info[s.elementIdx[n]];
     CheckBeforeExchange(tc, mc);
     CheckBeforeExchange(tn, mn);
 
@@ -98,7 +115,7 @@ PairExchange ConductPair(const World& world, int32_t cell, int32_t ncell) {
     // The geometric mean only between two fully conducting cells.
     // (Full conduction scales by exactly 1: the mean comes from the table.)
     const float kappa = (scaleC >= 1.0f && scaleN >= 1.0f)
-                            ? world.elements.FullConductance(s.elementIdx[c], s.elementIdx[n])
+                            ? s.elements->FullConductance(s.elementIdx[c], s.elementIdx[n])
                             : std::min(gn, gc);
     const float f = ContactFactor(ec, StateOf(en.stateFlags)) * ContactFactor(en, StateOf(ec.stateFlags));
     const float hc = mc * ec.specificHeatCapacity;
@@ -135,36 +152,47 @@ PairExchange ConductPair(const World& world, int32_t cell, int32_t ncell) {
     return {true, deltaC, deltaN};
 }
 
+}  // namespace
+
+PairExchange ConductPair(const World& world, int32_t cell, int32_t ncell) {
+    return Conduct(SnapshotView(world), size_t(cell), size_t(ncell));
+}
+
 void ComputeHeatPairs(const World& world, HeatPassScratch& scratch, int32_t x0, int32_t y0, int32_t x1,
                       int32_t y1) {
-    const CellArrays& s = world.cells;
+    const SnapshotView s(world);
+    uint8_t* __restrict pairMask = scratch.pairMask.data();
+    float* __restrict rightSelf = scratch.rightSelf.data();
+    float* __restrict rightOther = scratch.rightOther.data();
+    float* __restrict upSelf = scratch.upSelf.data();
+    float* __restrict upOther = scratch.upOther.data();
     const int32_t w = world.width;
     const int32_t maxY = world.activeRegion.maxY;
     for (int32_t y = y0; y < y1; ++y) {
         for (int32_t x = x0; x < x1; ++x) {
-            const int32_t c = y * w + x;
+            const size_t c = size_t(y * w + x);
             uint8_t mask = 0;
-            if (s.mass[size_t(c)] >= kMinimumMass) {
-                const ElementInfo& self = world.elements.info[s.elementIdx[size_t(c)]];
-                const float t = s.temperature[size_t(c)];
-                if (x + 1 < x1 && ShouldConduct(world, self, t, c + 1)) {
-                    const PairExchange e = ConductPair(world, c, c + 1);
+            if (s.mass[c] >= kMinimumMass) {
+                const bool conducts = Conducts(s.info[s.elementIdx[c]]);
+                const float t = s.temperature[c];
+                if (x + 1 < x1 && ShouldConduct(s, conducts, t, c + 1)) {
+                    const PairExchange e = Conduct(s, c, c + 1);
                     if (e.exchanged) {
                         mask |= kRightPair;
-                        scratch.rightSelf[size_t(c)] = e.deltaSelf;
-                        scratch.rightOther[size_t(c)] = e.deltaOther;
+                        rightSelf[c] = e.deltaSelf;
+                        rightOther[c] = e.deltaOther;
                     }
                 }
-                if (y + 1 < maxY && ShouldConduct(world, self, t, c + w)) {
-                    const PairExchange e = ConductPair(world, c, c + w);
+                if (y + 1 < maxY && ShouldConduct(s, conducts, t, c + size_t(w))) {
+                    const PairExchange e = Conduct(s, c, c + size_t(w));
                     if (e.exchanged) {
                         mask |= kUpPair;
-                        scratch.upSelf[size_t(c)] = e.deltaSelf;
-                        scratch.upOther[size_t(c)] = e.deltaOther;
+                        upSelf[c] = e.deltaSelf;
+                        upOther[c] = e.deltaOther;
                     }
                 }
             }
-            scratch.pairMask[size_t(c)] = mask;
+            pairMask[c] = mask;
         }
     }
 }

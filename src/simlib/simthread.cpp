@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "common/numeric.h"
+#include "conduittemperaturemanager/conduittemperaturemanager.h"
 #include "hostapi/logger.h"
 #include "hostapi/report.h"
 #include "simlib/physicsstep.h"
@@ -129,6 +130,7 @@ void SimThread::RunCycle() {
     GameData* write = exchange_.SimWriteBuffer();
     GameData* read = exchange_.HostReadBuffer();
     std::lock_guard<std::mutex> cycle(exchange_.cycleLock);
+    RunConduitRemovalPass();
     const size_t n = frameManager_.TakeReadyFrames();
     std::memset(world.cellFlow.data(), 0, world.cellFlow.size() * sizeof(CellFlow));
     for (size_t i = 0; i < n; ++i) {

@@ -29,3 +29,10 @@ private:
 Logger* ProcessLogger();
 
 }  // namespace ts
+
+// A log line at level 0, category 1, when the process has a logger.
+#define TS_LOG(...)                                                    \
+    do {                                                               \
+        if (::ts::Logger* tsLogger = ::ts::ProcessLogger())            \
+            tsLogger->Log(0, 1, __VA_ARGS__);                          \
+    } while (0)

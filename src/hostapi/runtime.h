@@ -5,6 +5,7 @@
 #include <atomic>
 #include <memory>
 
+#include "conduittemperaturemanager/conduittemperaturemanager.h"
 #include "hostapi/logger.h"
 #include "persistence/savebuffer.h"
 #include "simlib/disease.h"
@@ -25,6 +26,8 @@ struct Runtime {
     DiseaseTable diseaseTable;
     FrameResults frameResults{};  // valid until the next exchange or load
     std::unique_ptr<SaveBuffer> saveBuffer;
+    // Lives apart from the world: only its own exports create and destroy it.
+    ConduitManagerSlot conduits;
 };
 
 Runtime& GetRuntime();

@@ -5,6 +5,12 @@
 #include <cstring>
 
 #include "common/numeric.h"
+#include "simlib/components/buildingheatexchange.h"
+#include "simlib/components/diseaseemitter.h"
+#include "simlib/components/elementchunk.h"
+#include "simlib/components/massconsumer.h"
+#include "simlib/components/massemitter.h"
+#include "simlib/components/reservedcomponent.h"
 #include "simlib/passstate.h"
 #include "simlib/simutil.h"
 
@@ -46,6 +52,35 @@ void PostRowCopies(std::vector<std::unique_ptr<RowCopyJob>>& jobs, const World& 
         row += rows;
         pool.Post(jobs[size_t(i)].get());
     }
+}
+
+// W gets a copy of the slot-indexed output arrays, which then start the next
+// frame without its energy, emitted mass and temperatures; the per-frame lists
+// change owners.
+template <class T>
+void CopyOutputs(const std::vector<T>& outputs, size_t slots, std::vector<T>& into) {
+    into.resize(slots, T{});
+    std::copy_n(outputs.begin(), std::min(slots, outputs.size()), into.begin());
+}
+
+void PublishComponentOutputs(World& world, GameData& w) {
+    auto& chunks = ComponentOf<ElementChunk>(world.components);
+    auto& emitters = ComponentOf<MassEmitter>(world.components);
+    auto& buildings = ComponentOf<BuildingHeatExchange>(world.components);
+    CopyOutputs(chunks.outputs, chunks.slotCount(), w.elementChunkOutputs);
+    CopyOutputs(emitters.outputs, emitters.slotCount(), w.massEmitterOutputs);
+    CopyOutputs(buildings.outputs, buildings.slotCount(), w.buildingOutputs);
+    for (ElementChunkOutput& out : chunks.outputs) out.energy = 0.0f;
+    for (MassEmitterOutput& out : emitters.outputs) {
+        out.mass = 0.0f;
+        out.temperature = 0.0f;
+    }
+    for (BuildingOutputEntry& out : buildings.outputs) out.temperature = 0.0f;
+    auto& consumers = ComponentOf<MassConsumer>(world.components);
+    w.massConsumerOutputs.swap(consumers.outputs);
+    consumers.outputs.clear();
+    w.diseaseEmitterOutputs.swap(ComponentOf<DiseaseEmitter>(world.components).outputs);
+    w.reservedComponentOutputs.swap(ComponentOf<ReservedComponent>(world.components).outputs);
 }
 
 void ExchangeLists(OutputCollector& c, GameData& w) {
@@ -214,7 +249,8 @@ void PublishResults(World& world, GameData& w, const GameData& r, uint32_t n, Wo
     PostRowCopies(context.flowJobs, world, w, pool);
     PostRowCopies(context.cellJobs, world, w, pool);
     pool.WaitAll();
-    // 2. Component outputs: no component publishes outputs yet.
+    // 2.
+    PublishComponentOutputs(world, w);
     // 3. Lists change owners without copying.
     OutputCollector& collector = world.outputCollector;
     ExchangeLists(collector, w);

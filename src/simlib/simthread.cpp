@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "common/numeric.h"
+#include "conduittemperaturemanager/conduittemperaturemanager.h"
 #include "diagnostics/crashreport.h"
 #include "hostapi/logger.h"
 #include "hostapi/report.h"
@@ -134,6 +135,7 @@ void SimThread::RunCycle() {
     GameData* write = exchange_.SimWriteBuffer();
     GameData* read = exchange_.HostReadBuffer();
     std::lock_guard<std::mutex> cycle(exchange_.cycleLock);
+    RunConduitRemovalPass();
     const size_t n = frameManager_.TakeReadyFrames();
     std::memset(world.cellFlow.data(), 0, world.cellFlow.size() * sizeof(CellFlow));
     for (size_t i = 0; i < n; ++i) {

@@ -1,12 +1,235 @@
-// Component messages. The components' records are not built yet: their
-// queues are emptied so they never grow.
+// Component messages of a frame: for each component in turn its adds, its
+// modifications and its removes, each kind in arrival order. Host values are
+// checked before they index anything or reach a record.
+#include <algorithm>
+#include <cmath>
+#include <initializer_list>
+#include <optional>
+
+#include "hostapi/report.h"
+#include "simlib/components/buildingheatexchange.h"
+#include "simlib/components/diseaseemitter.h"
+#include "simlib/components/elementchunk.h"
+#include "simlib/components/massconsumer.h"
+#include "simlib/components/massemitter.h"
+#include "simlib/components/reservedcomponent.h"
 #include "simlib/simframemanager.h"
 
 namespace ts {
 
-void ApplyComponentMessages(World&, PendingFrame& frame) {
-    for (size_t slot = kAddBuildingHeatExchange; slot < kUsedQueueCount; ++slot)
-        frame.queue(static_cast<QueueSlot>(slot)).Clear();
+namespace {
+
+bool ValidGameCell(const World& world, int32_t gameCell, const char* message) {
+    if (world.IsValidGameCell(gameCell)) return true;
+    TS_WARN("%s skipped: game cell %d outside the host grid of %d cells", message, gameCell, world.numGameCells);
+    return false;
+}
+
+bool ValidElement(const World& world, uint8_t element, const char* message) {
+    if (world.elements.Contains(element)) return true;
+    TS_WARN("%s skipped: element index %u beyond the table of %d", message, unsigned(element),
+            world.elements.count());
+    return false;
+}
+
+bool ValidDisease(const World& world, uint8_t disease, const char* message) {
+    if (disease == kNoDisease || world.diseases.Contains(disease)) return true;
+    TS_WARN("%s skipped: disease index %u beyond the table of %d", message, unsigned(disease),
+            world.diseases.count());
+    return false;
+}
+
+bool Finite(std::initializer_list<float> values, const char* message) {
+    for (float v : values) {
+        if (!std::isfinite(v)) {
+            TS_WARN("%s skipped: a value is not finite", message);
+            return false;
+        }
+    }
+    return true;
+}
+
+template <class T, class F>
+void ForEach(PendingFrame& frame, QueueSlot slot, F&& apply) {
+    MessageQueue& queue = frame.queue(slot);
+    for (size_t i = 0; i < queue.count(); ++i) apply(queue.Get<T>(i));
+    queue.Clear();
+}
+
+// The host learns the handle of an add (none when the add was refused) and
+// the end of a remove.
+void Callback(World& world, uint32_t callbackId, uint32_t h) {
+    if (callbackId != SIM_NO_CALLBACK) world.outputCollector.componentCallbacks.push_back(ComponentCallbackEntry{callbackId, h});
+}
+
+std::optional<BuildingRecord> CheckedBuilding(const World& world, const BuildingHeatExchangeBody& b,
+                                              const char* message) {
+    if (!ValidElement(world, b.elementIdx, message) ||
+        !Finite({b.mass, b.temperature, b.conductivityScale, b.overheatTemperature, b.heatGeneration}, message))
+        return std::nullopt;
+    return BuildingHeatExchange::BuildRecord(world, b);
+}
+
+void ApplyBuildingMessages(World& world, PendingFrame& frame) {
+    auto& buildings = ComponentOf<BuildingHeatExchange>(world.components);
+    ForEach<AddBuildingHeatExchangePayload>(frame, kAddBuildingHeatExchange, [&](const auto& m) {
+        const std::optional<BuildingRecord> record = CheckedBuilding(world, m.body, "AddBuildingHeatExchange");
+        Callback(world, m.callbackId, record ? buildings.Add(*record) : SIM_NO_HANDLE);
+    });
+    ForEach<ModifyBuildingHeatExchangePayload>(frame, kModifyBuildingHeatExchange, [&](const auto& m) {
+        if (!buildings.IsLive(m.handle)) return;
+        if (const auto record = CheckedBuilding(world, m.body, "ModifyBuildingHeatExchange"))
+            buildings.Replace(world, m.handle, *record);
+    });
+    ForEach<ModifyBuildingEnergyPayload>(frame, kModifyBuildingEnergy, [&](const auto& m) {
+        if (!buildings.IsLive(m.handle) ||
+            !Finite({m.kilojoules, m.minTemperature, m.maxTemperature}, "ModifyBuildingEnergy"))
+            return;
+        buildings.ModifyEnergy(m.handle, m.kilojoules, m.minTemperature, m.maxTemperature);
+    });
+    ForEach<RemoveComponentPayload>(frame, kRemoveBuildingHeatExchange, [&](const auto& m) {
+        buildings.RemoveBuilding(m.handle);
+        Callback(world, m.callbackId, SIM_NO_HANDLE);
+    });
+}
+
+void ApplyChunkMessages(World& world, PendingFrame& frame) {
+    auto& chunks = ComponentOf<ElementChunk>(world.components);
+    ForEach<AddElementChunkPayload>(frame, kAddElementChunk, [&](const auto& m) {
+        const char* message = "AddElementChunk";
+        uint32_t h = SIM_NO_HANDLE;
+        if (ValidGameCell(world, m.gameCell, message) && ValidElement(world, m.elementIdx, message) &&
+            Finite({m.mass, m.temperature, m.scaleNumerator, m.scaleDenominator, m.floorExchangeScale,
+                    m.scaleNumerator / m.scaleDenominator},
+                   message))
+            h = chunks.Add(ElementChunk::BuildRecord(world, m));
+        Callback(world, m.callbackId, h);
+    });
+    ForEach<MoveElementChunkPayload>(frame, kMoveElementChunk, [&](const auto& m) {
+        ElementChunkRecord* chunk = chunks.Find(m.handle);
+        if (chunk == nullptr || !ValidGameCell(world, m.gameCell, "MoveElementChunk")) return;
+        chunk->cell = world.GameToSim(m.gameCell);
+    });
+    ForEach<SetElementChunkDataPayload>(frame, kSetElementChunkData, [&](const auto& m) {
+        ElementChunkRecord* chunk = chunks.Find(m.handle);
+        if (chunk == nullptr || !Finite({m.temperature, m.heatCapacity}, "SetElementChunkData")) return;
+        // A chunk that takes part in exchanges needs a temperature (silent check).
+        if (!(m.temperature > 0.0f || m.heatCapacity == 0.0f)) return;
+        chunk->temperature = m.temperature;
+        chunk->heatCapacity = m.heatCapacity;
+    });
+    ForEach<ModifyElementChunkEnergyPayload>(frame, kModifyElementChunkEnergy, [&](const auto& m) {
+        ElementChunkRecord* chunk = chunks.Find(m.handle);
+        if (chunk == nullptr || !Finite({m.kilojoules}, "ModifyElementChunkEnergy")) return;
+        if (chunk->heatCapacity > 0.0f)
+            chunk->temperature = std::max(chunk->temperature + m.kilojoules / chunk->heatCapacity, 0.0f);
+    });
+    ForEach<ModifyElementChunkDataPayload>(frame, kModifyElementChunkData, [&](const auto& m) {
+        ElementChunkRecord* chunk = chunks.Find(m.handle);
+        if (chunk == nullptr ||
+            !Finite({m.storageTemperature, m.storageHeatCapacity, m.storageConductivity}, "ModifyElementChunkData"))
+            return;
+        chunk->storageTemperature = m.storageTemperature;
+        chunk->storageHeatCapacity = m.storageHeatCapacity;
+        chunk->storageConductivity = m.storageConductivity;
+    });
+    ForEach<RemoveComponentPayload>(frame, kRemoveElementChunk, [&](const auto& m) {
+        chunks.Remove(m.handle);
+        Callback(world, m.callbackId, SIM_NO_HANDLE);
+    });
+}
+
+void ApplyConsumerMessages(World& world, PendingFrame& frame) {
+    auto& consumers = ComponentOf<MassConsumer>(world.components);
+    ForEach<AddMassConsumerPayload>(frame, kAddMassConsumer, [&](const auto& m) {
+        const char* message = "AddMassConsumer";
+        uint32_t h = SIM_NO_HANDLE;
+        if (ValidGameCell(world, m.gameCell, message) &&
+            (m.mode != MassConsumer::kFixedElement || ValidElement(world, m.elementIdx, message)))
+            h = consumers.Add(MassConsumer::BuildRecord(world, m));
+        Callback(world, m.callbackId, h);
+    });
+    ForEach<ModifyMassConsumerPayload>(frame, kModifyMassConsumer, [&](const auto& m) {
+        const char* message = "ModifyMassConsumer";
+        if (!consumers.IsLive(m.handle) || !ValidGameCell(world, m.gameCell, message) || !Finite({m.rate}, message))
+            return;
+        // A negative rate would put mass into cells out of nothing.
+        if (m.rate < 0.0f) {
+            TS_WARN("ModifyMassConsumer skipped: negative rate %f", double(m.rate));
+            return;
+        }
+        consumers.Modify(world, m.handle, m.gameCell, m.rate);
+    });
+    ForEach<RemoveComponentPayload>(frame, kRemoveMassConsumer, [&](const auto& m) {
+        consumers.Remove(m.handle);
+        Callback(world, m.callbackId, SIM_NO_HANDLE);
+    });
+}
+
+void ApplyEmitterMessages(World& world, PendingFrame& frame) {
+    auto& emitters = ComponentOf<MassEmitter>(world.components);
+    ForEach<AddMassEmitterPayload>(frame, kAddMassEmitter, [&](const auto& m) {
+        Callback(world, m.callbackId, emitters.Add(MassEmitter::BuildRecord(m)));
+    });
+    ForEach<ModifyMassEmitterPayload>(frame, kModifyMassEmitter, [&](const auto& m) {
+        const char* message = "ModifyMassEmitter";
+        if (!emitters.IsLive(m.handle) || !ValidGameCell(world, m.gameCell, message) ||
+            !ValidElement(world, m.elementIdx, message) || !ValidDisease(world, m.emitDiseaseIdx, message) ||
+            !Finite({m.interval, m.emitMass, m.emitTemperature, m.maxPressure}, message))
+            return;
+        // Emitted matter must keep a cell's temperature within (0, 10000].
+        if (m.emitMass > 0.0f && m.emitTemperature >= 0.0f &&
+            !(m.emitTemperature > 0.0f && m.emitTemperature <= SIM_MAX_TEMPERATURE)) {
+            TS_WARN("ModifyMassEmitter skipped: emission temperature %f", double(m.emitTemperature));
+            return;
+        }
+        emitters.Modify(world, m);
+    });
+    ForEach<RemoveComponentPayload>(frame, kRemoveMassEmitter, [&](const auto& m) {
+        emitters.Remove(m.handle);
+        Callback(world, m.callbackId, SIM_NO_HANDLE);
+    });
+}
+
+void ApplyDiseaseEmitterMessages(World& world, PendingFrame& frame) {
+    auto& emitters = ComponentOf<DiseaseEmitter>(world.components);
+    ForEach<AddDiseaseEmitterPayload>(frame, kAddDiseaseEmitter, [&](const auto& m) {
+        Callback(world, m.callbackId, emitters.Add(DiseaseEmitter::BuildRecord()));
+    });
+    ForEach<ModifyDiseaseEmitterPayload>(frame, kModifyDiseaseEmitter, [&](const auto& m) {
+        const char* message = "ModifyDiseaseEmitter";
+        if (!emitters.IsLive(m.handle) || !ValidGameCell(world, m.gameCell, message) ||
+            !ValidDisease(world, m.diseaseIdx, message))
+            return;
+        emitters.Modify(world, m);
+    });
+    ForEach<RemoveComponentPayload>(frame, kRemoveDiseaseEmitter, [&](const auto& m) {
+        emitters.Remove(m.handle);
+        Callback(world, m.callbackId, SIM_NO_HANDLE);
+    });
+}
+
+void ApplyReservedMessages(World& world, PendingFrame& frame) {
+    auto& reserved = ComponentOf<ReservedComponent>(world.components);
+    ForEach<AddReservedComponentPayload>(frame, kAddReservedComponent, [&](const auto& m) {
+        Callback(world, m.callbackId, reserved.Add(ReservedRecord{0}));
+    });
+    frame.queue(kModifyReservedComponent).Clear();  // a modification changes nothing
+    ForEach<RemoveComponentPayload>(frame, kRemoveReservedComponent, [&](const auto& m) {
+        reserved.Remove(m.handle);
+        Callback(world, m.callbackId, SIM_NO_HANDLE);
+    });
+}
+
+}  // namespace
+
+void ApplyComponentMessages(World& world, PendingFrame& frame) {
+    ApplyBuildingMessages(world, frame);
+    ApplyChunkMessages(world, frame);
+    ApplyConsumerMessages(world, frame);
+    ApplyEmitterMessages(world, frame);
+    ApplyDiseaseEmitterMessages(world, frame);
+    ApplyReservedMessages(world, frame);
 }
 
 }  // namespace ts

@@ -1,24 +1,22 @@
 #include "simlib/components/registry.h"
 
+#include "simlib/components/buildingheatexchange.h"
+#include "simlib/components/diseaseemitter.h"
+#include "simlib/components/elementchunk.h"
+#include "simlib/components/massconsumer.h"
+#include "simlib/components/massemitter.h"
+#include "simlib/components/reservedcomponent.h"
+
 namespace ts {
-
-namespace {
-
-// A component kind whose records and passes are not built yet: it holds no
-// objects, so a step and a publication have nothing to do.
-class EmptyComponent final : public SimComponent {
-public:
-    using SimComponent::SimComponent;
-    void Simulate(float, World&) override {}
-    void Publish(World&) override {}
-};
-
-}  // namespace
 
 ComponentRegistry CreateComponentRegistry() {
     ComponentRegistry registry;
-    for (int i = 0; i < kComponentCount; ++i)
-        registry[static_cast<size_t>(i)] = std::make_unique<EmptyComponent>(static_cast<ComponentKind>(i));
+    registry[size_t(MassConsumer::kKind)] = std::make_unique<MassConsumer>();
+    registry[size_t(MassEmitter::kKind)] = std::make_unique<MassEmitter>();
+    registry[size_t(ElementChunk::kKind)] = std::make_unique<ElementChunk>();
+    registry[size_t(BuildingHeatExchange::kKind)] = std::make_unique<BuildingHeatExchange>();
+    registry[size_t(DiseaseEmitter::kKind)] = std::make_unique<DiseaseEmitter>();
+    registry[size_t(ReservedComponent::kKind)] = std::make_unique<ReservedComponent>();
     return registry;
 }
 

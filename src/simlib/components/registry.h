@@ -12,4 +12,10 @@ using ComponentRegistry = std::array<std::unique_ptr<SimComponent>, kComponentCo
 
 ComponentRegistry CreateComponentRegistry();
 
+// The registry's component of type T (T::kKind names its place).
+template <class T>
+T& ComponentOf(const ComponentRegistry& registry) {
+    return static_cast<T&>(*registry[static_cast<size_t>(T::kKind)]);
+}
+
 }  // namespace ts

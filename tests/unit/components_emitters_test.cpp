@@ -1,0 +1,264 @@
+// Intakes, outlets and germ sources: what they take from and put into the
+// cells around them, their timers and their callbacks.
+#include <gtest/gtest.h>
+
+#include "simlib/components/diseaseemitter.h"
+#include "simlib/components/massconsumer.h"
+#include "simlib/components/massemitter.h"
+#include "unit/componentworld.h"
+
+namespace tstest {
+namespace {
+
+constexpr uint8_t kBrine = kStandardCount;  // a second liquid, added by the emitter tests
+
+struct ConsumerTest : ComponentWorld {
+    ts::MassConsumer& consumers() { return Component<ts::MassConsumer>(); }
+    uint32_t AddConsumer(int32_t x, int32_t y, uint8_t radius, uint8_t mode, uint8_t element, float rate) {
+        const AddMassConsumerPayload m{y * world->gameWidth() + x, 0, radius, mode, element, 0};
+        const uint32_t h = consumers().Add(ts::MassConsumer::BuildRecord(*world, m));
+        consumers().Modify(*world, h, m.gameCell, rate);
+        return h;
+    }
+    void Step() { consumers().Simulate(0.2f, *world); }
+};
+
+TEST_F(ConsumerTest, TakesFromTheNearestCellsFirst) {
+    Make(4, 1, kWater, 300.0f, 1.5f);
+    M(1, 0) = 1.0f;
+    T(1, 0) = 350.0f;
+    E(2, 0) = kGranite;
+    auto& u = world->updatedCells;
+    u.diseaseIdx[size_t(Sim(0, 0))] = 0;
+    u.diseaseCount[size_t(Sim(0, 0))] = 100;
+    u.diseaseIdx[size_t(Sim(1, 0))] = 0;
+    u.diseaseCount[size_t(Sim(1, 0))] = 50;
+    const uint32_t h = AddConsumer(0, 0, 3, ts::MassConsumer::kFixedElement, kWater, 10.0f);  // 2 kg per step
+    Step();
+    ASSERT_EQ(consumers().outputs.size(), 1u);
+    const MassConsumerOutput out = consumers().outputs[0];
+    EXPECT_EQ(out.handle, h);
+    EXPECT_EQ(out.elementIdx, kWater);
+    EXPECT_FLOAT_EQ(out.mass, 2.0f);
+    EXPECT_FLOAT_EQ(out.temperature, (1.5f * 300.0f + 0.5f * 350.0f) / 2.0f);
+    EXPECT_EQ(out.diseaseIdx, 0);
+    EXPECT_EQ(out.diseaseCount, 100 + 25);  // germs go with the mass taken
+    EXPECT_EQ(E(0, 0), kVacuum);
+    EXPECT_EQ(M(0, 0), 0.0f);
+    EXPECT_EQ(u.diseaseIdx[size_t(Sim(0, 0))], 255);
+    EXPECT_FLOAT_EQ(M(1, 0), 0.5f);
+    EXPECT_EQ(u.diseaseCount[size_t(Sim(1, 0))], 25);
+    ASSERT_EQ(world->outputCollector.changedCells.size(), 1u);
+    EXPECT_EQ(world->outputCollector.changedCells[0].gameCell, 0);
+    // The granite wall stops the walk: the water behind it is out of reach.
+    Step();
+    Step();
+    EXPECT_EQ(M(3, 0), 1.5f);
+    EXPECT_EQ(consumers().outputs.size(), 2u);  // 0.5 kg left, then nothing
+    EXPECT_FLOAT_EQ(consumers().outputs[1].mass, 0.5f);
+}
+
+TEST_F(ConsumerTest, AnyLiquidOrGasModes) {
+    Make(3, 2, kOxygen, 300.0f, 1.0f);
+    E(0, 0) = kGranite;
+    const uint32_t liquid = AddConsumer(1, 0, 2, ts::MassConsumer::kAnyLiquid, 255, 1.0f);
+    for (int i = 0; i < 3; ++i) Step();
+    // Only gas and solid in reach: nothing taken, nothing reported, the start kept.
+    EXPECT_TRUE(consumers().outputs.empty());
+    EXPECT_EQ(consumers().Get(liquid)->nextStart, 0);
+    EXPECT_EQ(M(1, 0), 1.0f);
+    E(2, 0) = kWater;
+    M(2, 0) = 10.0f;
+    Step();
+    ASSERT_EQ(consumers().outputs.size(), 1u);
+    EXPECT_EQ(consumers().outputs[0].elementIdx, kWater);
+    EXPECT_FLOAT_EQ(M(2, 0), 9.8f);
+    EXPECT_EQ(consumers().Get(liquid)->nextStart, 1);
+    EXPECT_EQ(M(1, 0), 1.0f);
+
+    consumers().outputs.clear();
+    const uint32_t gas = AddConsumer(1, 1, 1, ts::MassConsumer::kAnyGas, 255, 2.0f);
+    Step();
+    ASSERT_EQ(consumers().outputs.size(), 2u);
+    EXPECT_EQ(consumers().outputs[1].handle, gas);
+    EXPECT_EQ(consumers().outputs[1].elementIdx, kOxygen);
+    EXPECT_FLOAT_EQ(M(1, 1), 0.6f);
+}
+
+struct EmitterTest : ComponentWorld {
+    void SetUp() override {
+        ComponentWorld::SetUp();
+        elements.records.push_back(Element(0x1007, SIM_STATE_LIQUID, 3.0f, 0.5f));
+        elements.elementNames.push_back("Brine");
+        elements.records[kWater].defaultTemperature = 290.0f;
+    }
+    ts::MassEmitter& emitters() { return Component<ts::MassEmitter>(); }
+    uint32_t AddEmitter(float maxPressure, uint32_t blocked = SIM_NO_CALLBACK, uint32_t unblocked = SIM_NO_CALLBACK) {
+        return emitters().Add(ts::MassEmitter::BuildRecord(AddMassEmitterPayload{maxPressure, 0, blocked, unblocked}));
+    }
+    void Set(uint32_t h, int32_t x, int32_t y, uint8_t element, float mass, float t, float interval = 0.2f,
+             uint8_t radius = 1, float maxPressure = 1.0f) {
+        ModifyMassEmitterPayload m{};
+        m.handle = h;
+        m.gameCell = y * world->gameWidth() + x;
+        m.interval = interval;
+        m.emitMass = mass;
+        m.emitTemperature = t;
+        m.maxPressure = maxPressure;
+        m.elementIdx = element;
+        m.radius = radius;
+        m.emitDiseaseIdx = 255;
+        emitters().Modify(*world, m);
+    }
+    MassEmitterOutput Output(uint32_t h) { return emitters().outputs[ts::handle::Index(h)]; }
+    // What the frame publication does to the outputs the world keeps.
+    void EndOfFrame() {
+        for (MassEmitterOutput& out : emitters().outputs) {
+            out.mass = 0.0f;
+            out.temperature = 0.0f;
+        }
+    }
+    void Step() { emitters().Simulate(0.2f, *world); }
+    std::vector<uint32_t>& Callbacks() { return world->outputCollector.cellCallbacks; }
+};
+
+TEST_F(EmitterTest, BlockedAndUnblockedAreReportedOnce) {
+    Make(3, 1, kOxygen, 300.0f, 2.0f);
+    const uint32_t h = AddEmitter(1.0f, 71, 72);
+    Set(h, 1, 0, kOxygen, 0.1f, 310.0f);
+    for (int i = 0; i < 4; ++i) Step();
+    ASSERT_EQ(Callbacks().size(), 1u);
+    EXPECT_EQ(Callbacks()[0], 71u);
+    EXPECT_EQ(M(1, 0), 2.0f);
+    EXPECT_EQ(Output(h).mass, 0.0f);
+    M(1, 0) = 0.5f;
+    for (int i = 0; i < 3; ++i) Step();
+    ASSERT_EQ(Callbacks().size(), 2u);
+    EXPECT_EQ(Callbacks()[1], 72u);
+    EXPECT_FLOAT_EQ(M(1, 0), 0.8f);  // 0.1 kg per step, three steps
+    EXPECT_FLOAT_EQ(Output(h).mass, 0.3f);
+    EXPECT_FLOAT_EQ(Output(h).temperature, 310.0f);
+    EXPECT_EQ(Output(h).elementIdx, kOxygen);
+    EXPECT_GT(T(1, 0), 300.0f);
+    EXPECT_EQ(M(0, 0), 2.0f);  // radius 1: only its own cell
+}
+
+TEST_F(EmitterTest, TimerAndPlacementByState) {
+    Make(4, 3, kVacuum, 0.0f, 0.0f);
+    const uint32_t water = AddEmitter(1.0f);
+    Set(water, 0, 0, kWater, 2.0f, -1.0f, 0.4f, 1, 100.0f);  // the element's default temperature
+    Step();
+    Step();
+    EXPECT_EQ(E(0, 0), kVacuum);  // the timer reaches 0.4 s at the third step
+    Step();
+    EXPECT_EQ(E(0, 0), kWater);
+    EXPECT_EQ(M(0, 0), 2.0f);
+    EXPECT_EQ(T(0, 0), 290.0f);
+    ASSERT_EQ(world->outputCollector.changedCells.size(), 1u);
+
+    // A liquid outlet pushes another liquid out of its cell first.
+    E(2, 0) = kBrine;
+    T(2, 0) = 300.0f;
+    M(2, 0) = 5.0f;
+    const uint32_t brine = AddEmitter(1.0f);
+    Set(brine, 2, 0, kWater, 1.0f, 320.0f, 0.0f, 1, 100.0f);
+    Step();
+    EXPECT_EQ(E(2, 0), kWater);
+    EXPECT_EQ(M(2, 0), 1.0f);
+    EXPECT_EQ(E(1, 0), kBrine);  // pushed aside
+    EXPECT_GT(M(1, 0), 0.0f);
+
+    // A gas outlet clears another gas out of the way.
+    E(1, 2) = kSteam;
+    T(1, 2) = 400.0f;
+    M(1, 2) = 0.5f;
+    const uint32_t oxygen = AddEmitter(1.0f);
+    Set(oxygen, 1, 2, kOxygen, 0.3f, 300.0f, 0.0f, 1, 100.0f);
+    Step();
+    EXPECT_EQ(E(1, 2), kOxygen);
+    EXPECT_FLOAT_EQ(M(1, 2), 0.3f);
+    float steam = 0.0f;
+    for (int32_t y = 0; y < 3; ++y)
+        for (int32_t x = 0; x < 4; ++x)
+            if (E(x, y) == kSteam) steam += M(x, y);
+    EXPECT_EQ(steam, 0.5f);
+
+    // A solid leaves as items where release is permitted; the cells keep their content.
+    std::fill(world->releasePermit.begin(), world->releasePermit.end(), uint8_t(1));
+    world->releasePermit[size_t(1 * 4 + 3)] = 0;
+    const uint32_t sand = AddEmitter(1.0f);
+    Set(sand, 3, 1, kGranite, 4.0f, 350.0f, 0.0f, 2, 100.0f);
+    world->outputCollector.emittedMatter.clear();
+    const uint8_t before = E(3, 1);
+    Step();
+    EXPECT_EQ(E(3, 1), before);
+    // Found: (3,1), (3,0), (2,1), (3,2); the outlet's own cell holds no permit.
+    ASSERT_EQ(world->outputCollector.emittedMatter.size(), 3u);
+    for (const MatterEntry& e : world->outputCollector.emittedMatter) {
+        const float mass = e.mass;
+        EXPECT_EQ(e.elementIdx, kGranite);
+        EXPECT_EQ(mass, 4.0f);
+        EXPECT_NE(e.gameCell, 1 * 4 + 3);
+    }
+    EXPECT_EQ(Output(sand).mass, 0.0f);
+}
+
+TEST_F(EmitterTest, OneElementPerFrameAndNothingFromAnIdleOutlet) {
+    Make(3, 1, kVacuum, 0.0f, 0.0f);
+    const uint32_t h = AddEmitter(10.0f);
+    Set(h, 0, 0, kWater, 1.0f, 300.0f, 0.0f, 1, 10.0f);
+    Step();
+    EXPECT_EQ(Output(h).elementIdx, kWater);
+    // Switched to brine within the frame: the output already speaks for water.
+    Set(h, 1, 0, kBrine, 1.0f, 300.0f, 0.0f, 1, 10.0f);
+    Step();
+    EXPECT_EQ(E(1, 0), kVacuum);
+    // After the publication the outlet emits its new element.
+    EndOfFrame();
+    Step();
+    EXPECT_EQ(E(1, 0), kBrine);
+    EXPECT_EQ(Output(h).elementIdx, kBrine);
+    EXPECT_EQ(Output(h).mass, 1.0f);
+    // Emitting nothing turns no cell into the outlet's element.
+    EndOfFrame();
+    Set(h, 2, 0, kWater, 0.0f, 300.0f, 0.0f, 1, 10.0f);
+    Step();
+    EXPECT_EQ(E(2, 0), kVacuum);
+    EXPECT_EQ(world->outputCollector.changedCells.size(), 2u);
+    emitters().Publish(*world);
+    EXPECT_EQ(Output(h).elementIdx, 255);
+    EXPECT_EQ(Output(h).always255, 255);
+}
+
+using DiseaseEmitterTest = ComponentWorld;
+
+TEST_F(DiseaseEmitterTest, SharesAndRemainder) {
+    Make(3, 1, kOxygen, 300.0f, 1.0f);
+    auto& emitters = Component<ts::DiseaseEmitter>();
+    const uint32_t h = emitters.Add(ts::DiseaseEmitter::BuildRecord());
+    const uint32_t idle = emitters.Add(ts::DiseaseEmitter::BuildRecord());
+    ModifyDiseaseEmitterPayload m{};
+    m.handle = h;
+    m.gameCell = 0;
+    m.diseaseIdx = 1;
+    m.radius = 3;
+    m.interval = 0.4f;
+    m.count = 10;
+    emitters.Modify(*world, m);
+    auto count = [&](int32_t x) { return world->updatedCells.diseaseCount[size_t(Sim(x, 0))]; };
+    emitters.Simulate(0.2f, *world);
+    EXPECT_EQ(count(0), 0);
+    emitters.Simulate(0.2f, *world);
+    emitters.Simulate(0.2f, *world);  // timer 0.4 s: one emission
+    EXPECT_EQ(count(0), 4);
+    EXPECT_EQ(count(1), 3);
+    EXPECT_EQ(count(2), 3);
+    EXPECT_EQ(world->updatedCells.diseaseIdx[size_t(Sim(2, 0))], 1);
+    // Without germs the timer stands still.
+    EXPECT_EQ(emitters.Get(idle)->timer, 0.0f);
+    ASSERT_EQ(emitters.outputs.size(), 2u);
+    EXPECT_EQ(emitters.outputs[1].always255, 255);
+}
+
+}  // namespace
+}  // namespace tstest

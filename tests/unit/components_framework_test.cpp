@@ -1,0 +1,87 @@
+// Dense records behind versioned handles: reuse, version wrap, the move of
+// the last record into a hole, and handles that must not be trusted.
+#include <gtest/gtest.h>
+
+#include "simlib/components/componentmanager.h"
+#include "unit/componentworld.h"
+
+namespace tstest {
+namespace {
+
+using ts::handle::Index;
+using ts::handle::Version;
+
+struct Tag {
+    int value;
+};
+
+using Framework = ComponentWorld;
+
+TEST_F(Framework, ReuseGivesTheSameIndexWithTheNextVersion) {
+    ts::ComponentManager<Tag> m;
+    const uint32_t a = m.Add(Tag{1});
+    const uint32_t b = m.Add(Tag{2});
+    EXPECT_EQ(a, 0x00000000u);
+    EXPECT_EQ(b, 0x00000001u);
+    EXPECT_EQ(m.Remove(a), 0x00FFFFFFu);
+    EXPECT_FALSE(m.IsLive(a));
+    EXPECT_TRUE(m.IsLive(b));
+    const uint32_t c = m.Add(Tag{3});
+    EXPECT_EQ(Index(c), 0u);
+    EXPECT_EQ(Version(c), 1u);
+    EXPECT_EQ(m.slotCount(), 2u);
+    EXPECT_EQ(m.Find(c)->value, 3);
+    EXPECT_EQ(m.Find(b)->value, 2);
+    EXPECT_EQ(m.Find(a), nullptr);
+
+    // 256 removals of one slot bring its version back to 0.
+    uint32_t h = c;
+    for (int i = 1; i < 256; ++i) {
+        m.Remove(h);
+        h = m.Add(Tag{i});
+    }
+    EXPECT_EQ(h, 0x00000000u);
+    EXPECT_TRUE(m.IsLive(h));
+    EXPECT_TRUE(Reports().empty());
+}
+
+TEST_F(Framework, RemovalMovesTheLastRecordAndKeepsHandlesValid) {
+    ts::ComponentManager<Tag> m;
+    uint32_t h[5];
+    for (int i = 0; i < 5; ++i) h[i] = m.Add(Tag{10 + i});
+    m.Remove(h[1]);
+    m.Remove(h[3]);
+    ASSERT_EQ(m.count(), 3u);
+    // Every live handle still addresses its own record, densely stored.
+    for (int i : {0, 2, 4}) {
+        ASSERT_TRUE(m.IsLive(h[i]));
+        EXPECT_EQ(m.Get(h[i])->value, 10 + i);
+    }
+    for (size_t d = 0; d < m.count(); ++d) EXPECT_EQ(m.slotToDense[Index(m.handles[d])], d);
+    // Freed slots come back last-freed first.
+    EXPECT_EQ(Index(m.Add(Tag{0})), 3u);
+    EXPECT_EQ(Index(m.Add(Tag{0})), 1u);
+    EXPECT_EQ(Index(m.Add(Tag{0})), 5u);
+}
+
+TEST_F(Framework, StaleAndUnknownHandlesAreRefusedWithoutHarm) {
+    ts::ComponentManager<Tag> m;
+    const uint32_t a = m.Add(Tag{1});
+    const uint32_t b = m.Add(Tag{2});
+    m.Remove(a);
+    const uint32_t c = m.Add(Tag{3});  // slot 0 again, version 1
+    // The old handle names slot 0 with version 0: trusting it would release c.
+    EXPECT_EQ(m.Remove(a), a);
+    EXPECT_EQ(m.Remove(0x00000007u), 0x00000007u);  // beyond the slots
+    EXPECT_EQ(m.Remove(SIM_NO_HANDLE), SIM_NO_HANDLE);  // no handle: nothing, silently
+    EXPECT_EQ(Reports().size(), 2u);
+    EXPECT_TRUE(Reported("not live"));
+    ASSERT_EQ(m.count(), 2u);
+    EXPECT_EQ(m.Find(b)->value, 2);
+    EXPECT_EQ(m.Find(c)->value, 3);
+    EXPECT_EQ(m.Get(a), nullptr);
+    EXPECT_TRUE(Reported("Assert failed: IsLive(handle)"));
+}
+
+}  // namespace
+}  // namespace tstest

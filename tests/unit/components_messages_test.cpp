@@ -1,0 +1,182 @@
+// Component messages and outputs through the C exports, in-process: what a
+// host sends, and what it reads back one exchange later.
+#include <cmath>
+
+#include "unit/inprocesshost.h"
+
+namespace tstest {
+namespace {
+
+using ComponentFrames = InProcessHost;
+
+// Oxygen over a granite floor, every cell at 300 K.
+WorldPlan FloorPlan(int32_t w, int32_t h) {
+    WorldPlan plan(w, h, kOxygen, 300.0f, 0.01f);
+    for (int32_t x = 0; x < w; ++x) plan.at(x, 0) = CreateWorldCell{kGranite, 0, 255, 132, 300.0f, 1.0f};
+    return plan;
+}
+
+uint32_t HandleOf(const FrameResults* r, uint32_t callbackId) {
+    for (int32_t i = 0; i < r->componentCallbacksCount; ++i)
+        if (r->componentCallbacks[i].callbackId == callbackId) return r->componentCallbacks[i].handle;
+    ADD_FAILURE() << "no callback " << callbackId;
+    return SIM_NO_HANDLE;
+}
+
+TEST_F(ComponentFrames, ChunkOutputsPerFrame) {
+    Start(FloorPlan(4, 3));
+    Post(SIM_MSG_ADD_ELEMENT_CHUNK, AddElementChunkPayload{Cell(0, 2), 1, 0.0009f, 400.0f, 1.0f, 1.0f, 1.0f, kGranite, {}});
+    Post(SIM_MSG_ADD_ELEMENT_CHUNK, AddElementChunkPayload{Cell(2, 2), 2, 10.0f, 400.0f, 1.0f, 1.0f, 1.0f, kGranite, {}});
+    Post(SIM_MSG_ADD_ELEMENT_CHUNK, AddElementChunkPayload{Cell(1, 1), 3, 10.0f, 400.0f, 10.0f, 1.0f, 1.0f, kGranite, {}});
+    const FrameResults* added = RunFrame(0.0f);
+    ASSERT_EQ(added->componentCallbacksCount, 3);
+    const uint32_t light = HandleOf(added, 1), stored = HandleOf(added, 2), onFloor = HandleOf(added, 3);
+    EXPECT_EQ(light, 0x00000000u);
+    EXPECT_EQ(onFloor, 0x00000002u);
+    ASSERT_EQ(added->elementChunkOutputsCount, 3);  // published without a step
+    EXPECT_EQ(added->elementChunkOutputs[2].temperature, 400.0f);
+    EXPECT_EQ(added->elementChunkOutputs[2].energy, 0.0f);
+
+    Post(SIM_MSG_MODIFY_ELEMENT_CHUNK_DATA, ModifyElementChunkDataPayload{stored, 300.0f, 100.0f, 1.0f});
+    const FrameResults* r = RunFrame(0.2f);
+    ASSERT_EQ(r->elementChunkOutputsCount, 3);
+    const ElementChunkOutput a = r->elementChunkOutputs[0], b = r->elementChunkOutputs[1], c = r->elementChunkOutputs[2];
+    EXPECT_EQ(a.temperature, 400.0f);
+    EXPECT_EQ(a.energy, 0.0f);
+    EXPECT_EQ(r->temperature[Cell(0, 2)], 300.0f);
+    EXPECT_LT(b.temperature, 400.0f);
+    EXPECT_EQ(b.energy, 0.0f);
+    EXPECT_EQ(r->temperature[Cell(2, 2)], 300.0f);
+    // On the floor: the energy the chunk gave went into its cell and the floor.
+    const double cellGain = 0.01 * 1.005 * (double(r->temperature[Cell(1, 1)]) - 300.0);
+    const double floorGain = 1.0 * 0.79 * (double(r->temperature[Cell(1, 0)]) - 300.0);
+    EXPECT_GT(cellGain, 0.0);
+    EXPECT_GT(floorGain, 0.0);
+    EXPECT_NEAR(-double(c.energy), cellGain + floorGain, 1e-4 * (cellGain + floorGain));
+    // Two frames in consecutive cycles: each reports its own energy, not the
+    // sum of both (no cycle without frames republishes in between).
+    EndFrame(0.2f);
+    Exchange();
+    EndFrame(0.2f);
+    const ElementChunkOutput c1 = Exchange()->elementChunkOutputs[2];
+    const ElementChunkOutput c2 = Exchange()->elementChunkOutputs[2];
+    EXPECT_LT(c1.energy, 0.0f);
+    EXPECT_LT(c2.energy, 0.0f);
+    EXPECT_GT(c2.energy, 1.5f * c1.energy);
+    const FrameResults* still = RunFrame(0.0f);
+    const ElementChunkOutput c3 = still->elementChunkOutputs[2];
+    EXPECT_EQ(c3.energy, 0.0f);
+    EXPECT_EQ(c3.temperature, c2.temperature);
+    EXPECT_EQ(ReportCount(), 0u);
+}
+
+TEST_F(ComponentFrames, BuildingsThroughFrames) {
+    Start(FloorPlan(4, 3));
+    for (int32_t x = 0; x < 4; ++x) Post(SIM_MSG_SET_CELL_INSULATION, SetCellInsulationPayload{Cell(x, 0), 0.0f});
+    BuildingHeatExchangeBody body{};
+    body.elementIdx = kGranite;
+    body.mass = 80.0f;  // 2 cells: 31.6 kJ/K each, 63.2 in all
+    body.temperature = 400.0f;
+    body.conductivityScale = 1.0f;
+    body.overheatTemperature = 400.0f;
+    body.heatGeneration = 0.0f;
+    body.minX = 1;
+    body.minY = 0;
+    body.maxX = 3;
+    body.maxY = 1;
+    Post(SIM_MSG_ADD_BUILDING_HEAT_EXCHANGE, AddBuildingHeatExchangePayload{7, body});
+    const FrameResults* r = RunFrame(0.2f);
+    const uint32_t h = HandleOf(r, 7);
+    ASSERT_EQ(r->buildingOutputsCount, 1);
+    const BuildingOutputEntry out = r->buildingOutputs[0];
+    EXPECT_EQ(out.handle, h);
+    EXPECT_EQ(out.temperature, 400.0f);  // conduction byte 0: no exchange
+    EXPECT_EQ(r->temperature[Cell(1, 0)], 300.0f);
+    ASSERT_EQ(r->buildingsOverheatedCount, 1);  // at its threshold: listed every step
+    r = RunFrame(0.4f);
+    EXPECT_EQ(r->buildingsOverheatedCount, 2);
+    EXPECT_EQ(r->buildingsCooledCount, 0);
+
+    // Its own production, and a cooling that is reported once.
+    body.heatGeneration = -63.2f * 5.0f;  // -1 K per step
+    Post(SIM_MSG_MODIFY_BUILDING_HEAT_EXCHANGE, ModifyBuildingHeatExchangePayload{h, body});
+    r = RunFrame(0.6f);
+    EXPECT_EQ(r->buildingsOverheatedCount, 0);
+    ASSERT_EQ(r->buildingsCooledCount, 1);
+    EXPECT_EQ(r->buildingsCooled[0], h);
+    const BuildingOutputEntry cooled = r->buildingOutputs[0];
+    EXPECT_NEAR(cooled.temperature, 397.0f, 1e-3f);
+
+    // Energy messages stop at their maximum; removal marks the slot with -1.
+    body.heatGeneration = 0.0f;
+    Post(SIM_MSG_MODIFY_BUILDING_HEAT_EXCHANGE, ModifyBuildingHeatExchangePayload{h, body});  // back at 400 K
+    Post(SIM_MSG_MODIFY_BUILDING_ENERGY, ModifyBuildingEnergyPayload{h, 6320.0f, 0.0f, 420.0f});
+    r = RunFrame(0.0f);
+    const BuildingOutputEntry bounded = r->buildingOutputs[0];
+    EXPECT_EQ(bounded.temperature, 420.0f);
+    Post(SIM_MSG_REMOVE_BUILDING_HEAT_EXCHANGE, RemoveComponentPayload{h, 8});
+    r = RunFrame(0.2f);
+    ASSERT_EQ(r->componentCallbacksCount, 1);
+    EXPECT_EQ(r->componentCallbacks[0].handle, SIM_NO_HANDLE);
+    const BuildingOutputEntry removed = r->buildingOutputs[0];
+    EXPECT_EQ(removed.handle, h);
+    EXPECT_EQ(removed.temperature, -1.0f);
+    r = RunFrame(0.2f);
+    const BuildingOutputEntry later = r->buildingOutputs[0];
+    EXPECT_EQ(later.temperature, 0.0f);  // the publication zeroes what no record rewrites
+    EXPECT_EQ(ReportCount(), 0u);
+}
+
+TEST_F(ComponentFrames, BadMessagesAreRefusedWithReports) {
+    Start(FloorPlan(4, 3));
+    Post(SIM_MSG_ADD_ELEMENT_CHUNK, AddElementChunkPayload{12, 1, 1.0f, 300.0f, 1.0f, 1.0f, 1.0f, kGranite, {}});
+    Post(SIM_MSG_ADD_ELEMENT_CHUNK, AddElementChunkPayload{0, 2, NAN, 300.0f, 1.0f, 1.0f, 1.0f, kGranite, {}});
+    Post(SIM_MSG_ADD_ELEMENT_CHUNK, AddElementChunkPayload{0, 3, 1.0f, 300.0f, 1.0f, 0.0f, 1.0f, kGranite, {}});
+    Post(SIM_MSG_ADD_ELEMENT_CHUNK, AddElementChunkPayload{0, 4, 1.0f, 300.0f, 1.0f, 1.0f, 1.0f, 200, {}});
+    Post(SIM_MSG_ADD_ELEMENT_CHUNK, AddElementChunkPayload{0, 5, 1.0f, 300.0f, 1.0f, 1.0f, 1.0f, kGranite, {}});
+    BuildingHeatExchangeBody body{kGranite, {}, 1.0f, 300.0f, 1.0f, 400.0f, 0.0f, 1, 0, 1, 1};  // zero width
+    Post(SIM_MSG_ADD_BUILDING_HEAT_EXCHANGE, AddBuildingHeatExchangePayload{6, body});
+    Post(SIM_MSG_ADD_MASS_CONSUMER, AddMassConsumerPayload{-1, 7, 1, 0, kWater, 0});
+    Post(SIM_MSG_ADD_MASS_EMITTER, AddMassEmitterPayload{1.0f, 8, SIM_NO_CALLBACK, SIM_NO_CALLBACK});
+    Post(SIM_MSG_ADD_DISEASE_EMITTER, AddDiseaseEmitterPayload{9});
+    const FrameResults* r = RunFrame(0.0f);
+    ASSERT_EQ(r->componentCallbacksCount, 9);
+    for (uint32_t id : {1u, 2u, 3u, 4u, 6u, 7u}) EXPECT_EQ(HandleOf(r, id), SIM_NO_HANDLE) << id;
+    const uint32_t chunk = HandleOf(r, 5), emitter = HandleOf(r, 8), germs = HandleOf(r, 9);
+    EXPECT_TRUE(Reported("outside the host grid"));
+    EXPECT_TRUE(Reported("not finite"));
+    EXPECT_TRUE(Reported("element index 200 beyond the table"));
+    EXPECT_TRUE(Reported("Size zero building passed into BuildingHeatExchange"));
+
+    const size_t before = ReportCount();
+    Post(SIM_MSG_MOVE_ELEMENT_CHUNK, MoveElementChunkPayload{chunk, 99});
+    Post(SIM_MSG_MODIFY_ELEMENT_CHUNK_ENERGY, ModifyElementChunkEnergyPayload{chunk, INFINITY});
+    Post(SIM_MSG_SET_ELEMENT_CHUNK_DATA, SetElementChunkDataPayload{chunk, -5.0f, 1.0f});  // silent check
+    Post(SIM_MSG_MODIFY_ELEMENT_CHUNK_ENERGY, ModifyElementChunkEnergyPayload{chunk | 0x03000000u, 5.0f});  // stale
+    Post(SIM_MSG_MODIFY_MASS_EMITTER,
+         ModifyMassEmitterPayload{emitter, 0, 0.2f, 1.0f, 300.0f, 1.0f, 5, kOxygen, 1, 9, 0});  // no disease 9
+    Post(SIM_MSG_MODIFY_MASS_EMITTER,
+         ModifyMassEmitterPayload{emitter, 0, 0.2f, 1.0f, 0.0f, 1.0f, 0, kOxygen, 1, 255, 0});  // matter at 0 K
+    Post(SIM_MSG_MODIFY_DISEASE_EMITTER, ModifyDiseaseEmitterPayload{germs, 0, 7, 1, {}, 0.2f, 5});
+    Post(SIM_MSG_REMOVE_ELEMENT_CHUNK, RemoveComponentPayload{chunk | 0x01000000u, 10});  // stale
+    r = RunFrame(0.2f);
+    EXPECT_EQ(ReportCount(), before + 6);
+    EXPECT_TRUE(Reported("disease index 9 beyond the table"));
+    EXPECT_TRUE(Reported("disease index 7 beyond the table"));
+    EXPECT_TRUE(Reported("emission temperature"));
+    EXPECT_TRUE(Reported("is not live"));
+    ASSERT_EQ(r->componentCallbacksCount, 1);
+    EXPECT_EQ(r->componentCallbacks[0].handle, SIM_NO_HANDLE);
+    // The chunk lives on, unchanged by what was refused; the outlet never got going.
+    ASSERT_EQ(r->elementChunkOutputsCount, 1);
+    const ElementChunkOutput out = r->elementChunkOutputs[0];
+    EXPECT_EQ(out.temperature, 300.0f);
+    const MassEmitterOutput idle = r->massEmitterOutputs[0];
+    EXPECT_EQ(idle.mass, 0.0f);
+    // Every queue was emptied: a further frame brings no new reports.
+    RunFrame(0.2f);
+    EXPECT_EQ(ReportCount(), before + 6);
+}
+
+}  // namespace
+}  // namespace tstest

@@ -1,5 +1,7 @@
 #include "simlib/gamedata.h"
 
+#include <algorithm>
+
 #include "hostapi/report.h"
 
 namespace ts {
@@ -13,6 +15,7 @@ GameData::GameData(uint32_t w, uint32_t h) : gameWidth(w), gameHeight(h) {
     flowVectors.assign(2 * n, 0.0f);
     liquidColours.assign(n, 0);
     lightLevels.assign(n, 0);
+    changedCells.reserve(std::min(n, kChangedCellsReserve));
 }
 
 void GameData::CopyCellsFrom(const World& world) {

@@ -1,5 +1,6 @@
 #include "simlib/world.h"
 
+#include <algorithm>
 #include <ctime>
 
 #include "simlib/updatetemperature.h"
@@ -28,6 +29,9 @@ World::World(int32_t w, int32_t h, uint8_t flags, const ElementTable& elementTab
     targetTemperature.assign(n, 0.0f);
     cellDirtyMask.assign(n, 31);
     releasePermit.assign(static_cast<size_t>(numGameCells), 0);
+    // Change records vary with random drift from frame to frame: start with
+    // room for a busy frame so steady play does not keep growing the list.
+    outputCollector.changedCells.reserve(std::min<size_t>(size_t(numGameCells), kChangedCellsReserve));
 }
 
 void World::MarkCellChanged(int32_t cell) { ts::MarkCellChanged(outputCollector, *this, cell); }

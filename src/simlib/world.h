@@ -30,6 +30,9 @@ struct Region {
     int32_t maxY = 0;
 };
 
+// Change records a world's lists have room for from the start.
+constexpr size_t kChangedCellsReserve = 4096;
+
 // Moved-mass record of the flow passes: left, right, down, up.
 struct CellFlow {
     float f[4];

@@ -6,7 +6,24 @@
 #include "scenes/scenes.h"
 #include "simlib/physicsstep.h"
 
+#include <chrono>
+
 namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Seconds of one full copy of the world's ten cell arrays (the yardstick),
+// measured in the same run as the pass it is compared with.
+double CopySeconds(ts::World& world) {
+    world.Snapshot();
+    const auto start = Clock::now();
+    constexpr int kCopies = 8;
+    for (int i = 0; i < kCopies; ++i) {
+        world.Snapshot();
+        benchmark::ClobberMemory();
+    }
+    return std::chrono::duration<double>(Clock::now() - start).count() / kCopies;
+}
 
 const tsscene::Tables& SharedTables() {
     static const tsscene::Tables tables = tsscene::SampleTables();
@@ -36,10 +53,14 @@ void BM_HeatPass(benchmark::State& state) {
     ts::WorkerPool pool(int(state.range(2)));
     ts::StepContext context(pool);
     ts::RunHeatPass(context, *world);  // warm-up: scratch sized
+    const double copy = CopySeconds(*world);
+    const auto start = Clock::now();
     for (auto _ : state) {
         ts::RunHeatPass(context, *world);
         for (auto& c : context.collectors) c.Clear();
     }
+    const double pass = std::chrono::duration<double>(Clock::now() - start).count() / double(state.iterations());
+    state.counters["copies"] = pass / copy;  // the pass's cost in full copies of the cell arrays
     SetCellCounters(state, *world);
     // How many pair exchanges a cell takes part in: the pass's real work.
     size_t pairs = 0;
@@ -56,10 +77,14 @@ void BM_Step(benchmark::State& state) {
         ts::Step(context, *world);
         world->outputCollector.Clear();
     }
+    const double copy = CopySeconds(*world);
+    const auto start = Clock::now();
     for (auto _ : state) {
         ts::Step(context, *world);
         world->outputCollector.Clear();
     }
+    const double step = std::chrono::duration<double>(Clock::now() - start).count() / double(state.iterations());
+    state.counters["copies"] = step / copy;  // the step's cost in full copies of the cell arrays
     SetCellCounters(state, *world);
 }
 

@@ -6,6 +6,7 @@
 #include "hostapi/report.h"
 #include "simlib/cellenergy.h"
 #include "simlib/components/floodfill.h"
+#include "simlib/messagechecks.h"
 #include "simlib/simframemanager.h"
 #include "simlib/simutil.h"
 #include "simlib/updatetemperature.h"
@@ -14,27 +15,7 @@ namespace ts {
 
 namespace {
 
-// Host values are checked before they index anything.
-bool ValidGameCell(const World& world, int32_t gameCell, const char* message) {
-    if (world.IsValidGameCell(gameCell)) return true;
-    TS_WARN("%s skipped: game cell %d outside the host grid of %d cells", message, gameCell, world.numGameCells);
-    return false;
-}
-
-bool ValidElement(const World& world, uint8_t element, const char* message) {
-    if (world.elements.Contains(element)) return true;
-    TS_WARN("%s skipped: element index %u beyond the table of %d", message, unsigned(element),
-            world.elements.count());
-    return false;
-}
-
-bool ValidDisease(const World& world, uint8_t disease, const char* message) {
-    if (disease == kNoDisease || world.diseases.Contains(disease)) return true;
-    TS_WARN("%s skipped: disease index %u beyond the table of %d", message, unsigned(disease),
-            world.diseases.count());
-    return false;
-}
-
+// Non-finite energies, masses and temperatures never reach a cell.
 bool Finite(float value, const char* what, const char* message) {
     if (IsFinite(value)) return true;
     TS_WARN("%s skipped: %s is not finite", message, what);

@@ -4,6 +4,7 @@
 
 #include "common/numeric.h"
 #include "hostapi/report.h"
+#include "simlib/messagechecks.h"
 #include "simlib/simframemanager.h"
 #include "simlib/simutil.h"
 
@@ -248,15 +249,9 @@ void RemoveMass(World& world, const Modification& mod) {
 }
 
 void ApplyOne(World& world, const ModifyCellPayload& p) {
-    if (!world.IsValidGameCell(p.gameCell)) {
-        TS_WARN("ModifyCell skipped: game cell %d outside the host grid of %d cells", p.gameCell, world.numGameCells);
+    if (!ValidGameCell(world, p.gameCell, "ModifyCell") || !ValidElement(world, p.elementIdx, "ModifyCell") ||
+        !ValidDisease(world, p.diseaseIdx, "ModifyCell"))
         return;
-    }
-    if (!world.elements.Contains(p.elementIdx) || (p.diseaseIdx != kNoDisease && !world.diseases.Contains(p.diseaseIdx))) {
-        TS_WARN("ModifyCell skipped: element %u or disease %u beyond the tables", unsigned(p.elementIdx),
-                unsigned(p.diseaseIdx));
-        return;
-    }
     if (!IsFinite(p.temperature) || !IsFinite(p.mass)) {
         TS_WARN("ModifyCell skipped: T=%f M=%f is not finite", double(p.temperature), double(p.mass));
         return;

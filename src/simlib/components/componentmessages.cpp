@@ -13,31 +13,12 @@
 #include "simlib/components/massconsumer.h"
 #include "simlib/components/massemitter.h"
 #include "simlib/components/reservedcomponent.h"
+#include "simlib/messagechecks.h"
 #include "simlib/simframemanager.h"
 
 namespace ts {
 
 namespace {
-
-bool ValidGameCell(const World& world, int32_t gameCell, const char* message) {
-    if (world.IsValidGameCell(gameCell)) return true;
-    TS_WARN("%s skipped: game cell %d outside the host grid of %d cells", message, gameCell, world.numGameCells);
-    return false;
-}
-
-bool ValidElement(const World& world, uint8_t element, const char* message) {
-    if (world.elements.Contains(element)) return true;
-    TS_WARN("%s skipped: element index %u beyond the table of %d", message, unsigned(element),
-            world.elements.count());
-    return false;
-}
-
-bool ValidDisease(const World& world, uint8_t disease, const char* message) {
-    if (disease == kNoDisease || world.diseases.Contains(disease)) return true;
-    TS_WARN("%s skipped: disease index %u beyond the table of %d", message, unsigned(disease),
-            world.diseases.count());
-    return false;
-}
 
 bool Finite(std::initializer_list<float> values, const char* message) {
     for (float v : values) {

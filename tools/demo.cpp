@@ -1,5 +1,7 @@
 // tesselsim-demo: the smallest complete host. Loads the library, sends the
-// sample element and disease tables, creates a small world and describes it.
+// sample element and disease tables, creates a small world and describes it,
+// then saves it, loads the save and runs it for ten seconds of game time,
+// drawing the grid and what the frames reported.
 //
 //   tesselsim-demo [path/to/libtesselsim.so]
 //
@@ -11,6 +13,7 @@
 #include <map>
 #include <string>
 
+#include "hostkit/frameresults.h"
 #include "hostkit/library.h"
 #include "hostkit/payloads.h"
 #include "hostkit/tables.h"
@@ -47,6 +50,8 @@ tshost::WorldLayout BuildScene(const tshost::SampleTables& t) {
     world.Fill(11, 2, 15, 3, full(idx("Sand"), 291.0f));
     world.Fill(12, 3, 14, 4, full(idx("Sand"), 291.0f));
     world.Fill(3, 4, 9, 5, full(idx("Carbon dioxide"), 288.0f));
+    world.Fill(11, 8, 14, 9, full(idx("Sand"), 291.0f));     // unsupported: it falls
+    world.Fill(0, 6, 2, 7, full(idx("Water"), 330.0f));      // a warm spill on the left
     // Some germs in the pool.
     const uint8_t vibrio = tshost::DiseaseIndex(t.diseases, "Vibrio bacteria");
     for (int32_t x = 3; x < 9; ++x) {
@@ -55,6 +60,48 @@ tshost::WorldLayout BuildScene(const tshost::SampleTables& t) {
         c.diseaseCount = 5000;
     }
     return world;
+}
+
+// One character per cell: the element's initial, lower case for gases,
+// '.' for vacuum; the top row of the world is printed first.
+void Draw(const tshost::FrameResultsView& r, const tshost::SampleTables& t) {
+    for (int32_t y = r.height() - 1; y >= 0; --y) {
+        std::string line;
+        for (int32_t x = 0; x < r.width(); ++x) {
+            const uint8_t e = r.elementIdx()[size_t(r.GameCell(x, y))];
+            const tshost::ElementDesc& d = t.elements[e];
+            char c = d.state() == SIM_STATE_VACUUM ? '.' : d.name.empty() ? '?' : d.name[0];
+            if (d.state() == SIM_STATE_GAS) c = char(c | 0x20);
+            line += c;
+        }
+        std::printf("  %s\n", line.c_str());
+    }
+}
+
+// Loads the world from a save and runs `frames` frames of 0.2 s, one exchange
+// each, printing what came back. Returns false when the load was refused.
+bool RunFrames(tshost::Library& lib, const tshost::SampleTables& t, int32_t width, int32_t height, int frames) {
+    const std::string save = lib.SaveWorld();
+    const auto* loaded = reinterpret_cast<const FrameResults*>(lib.SendBytes(SIM_MSG_LOAD_SAVE_GAME, save));
+    if (loaded == nullptr) return false;
+    std::printf("\nLoadSaveGame of a %zu-byte save: the simulation runs\n", save.size());
+    Draw(tshost::FrameResultsView(loaded, width, height), t);
+    const std::string permits(size_t(width) * size_t(height), '\0');
+    size_t changed = 0, released = 0, fallen = 0;
+    tshost::FrameResultsView last(nullptr, width, height);
+    for (int frame = 0; frame <= frames; ++frame) {
+        lib.Send(SIM_MSG_SET_FRAME_PARAMETERS, tshost::SetFrameParameters(0.001f, 0.01f, 0.001f, 0.001f, 0));
+        lib.Send(SIM_MSG_END_FRAME, tshost::EndFrame(frame < frames ? 0.2f : 0.0f, 0, 0, width, height));
+        last = tshost::FrameResultsView(lib.ExchangeFrame(permits), width, height);
+        changed += last.changedCells().size();
+        released += last.releasedContents().size();
+        fallen += last.fallingSolids().size();
+    }
+    std::printf("\nafter %d frames of 0.2 s: %zu cell changes, %zu releases, %zu falling solids (items for the host)\n",
+                frames, changed,
+                released, fallen);
+    Draw(last, t);
+    return true;
 }
 
 int Run(const std::string& libraryPath) {
@@ -113,6 +160,12 @@ int Run(const std::string& libraryPath) {
         std::printf("%-16s %6d %14.1f %16.1f %10lld\n", tables.elements[e].name.c_str(), t.cells, t.mass, t.heat,
                     t.germs);
     std::printf("%-16s %6d %14.1f %16.1f %10lld\n", "total", total.cells, total.mass, total.heat, total.germs);
+
+    if (created == expected && !RunFrames(lib, tables, scene.width, scene.height, 50)) {
+        std::printf("LoadSaveGame refused the save\n");
+        lib.SIM_Shutdown();
+        return 1;
+    }
 
     lib.SIM_Shutdown();
     std::printf("\nshut down; %d library report(s)\n", g_reports.load());

@@ -122,17 +122,7 @@ float MixGas(World& world, uint8_t e, int32_t c, int32_t n, int32_t beyond) {
     const uint8_t b = u.elementIdx[size_t(beyond)];
     if ((b != g && b != world.vacuumElementIdx) || (u.cellFlags[size_t(beyond)] & SIM_CELL_NO_GAS)) return 0.0f;
     MoveCellContents(world, u, n, beyond);
-    const float amount = std::min(u.mass[size_t(c)], 0.125f * s.mass[size_t(c)]);
-    u.mass[size_t(n)] += amount;
-    u.temperature[size_t(n)] = s.temperature[size_t(c)];
-    u.elementIdx[size_t(n)] = e;
-    world.MarkCellChanged(n);
-    const float left = u.mass[size_t(c)] - amount;
-    u.mass[size_t(c)] = left > 0.0f ? left : 0.0f;
-    const int32_t count = TruncToInt32(0.125f * float(s.diseaseCount[size_t(c)]));
-    AddDisease(u, size_t(n), s.diseaseIdx[size_t(c)], count, world.diseases);
-    AdjustDiseaseCount(u, size_t(c), -count);
-    return amount;
+    return TakeOverFreedCell(world, e, c, n, std::min(u.mass[size_t(c)], 0.125f * s.mass[size_t(c)]));
 }
 
 void GasMixingPass(World& world, int32_t dir) {

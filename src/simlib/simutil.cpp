@@ -169,4 +169,19 @@ bool ReleaseContents(OutputCollector& collector, World& world, int32_t x, uint8_
     return true;
 }
 
+float TakeOverFreedCell(World& world, uint8_t e, int32_t c, int32_t n, float amount) {
+    const CellArrays& s = world.cells;
+    CellArrays& u = world.updatedCells;
+    u.mass[size_t(n)] += amount;
+    u.temperature[size_t(n)] = s.temperature[size_t(c)];
+    u.elementIdx[size_t(n)] = e;
+    world.MarkCellChanged(n);
+    const float left = u.mass[size_t(c)] - amount;
+    u.mass[size_t(c)] = left > 0.0f ? left : 0.0f;
+    const int32_t count = TruncToInt32(0.125f * float(s.diseaseCount[size_t(c)]));
+    AddDisease(u, size_t(n), s.diseaseIdx[size_t(c)], count, world.diseases);
+    AdjustDiseaseCount(u, size_t(c), -count);
+    return amount;
+}
+
 }  // namespace ts

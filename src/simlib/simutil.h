@@ -38,6 +38,10 @@ inline void EmptyCell(World& world, CellArrays& arrays, size_t c) {
     arrays.ClearDisease(c);
 }
 
+// The mixing move's second half: the freed cell n takes `amount` of element e
+// from c at c's snapshot temperature, with an eighth of c's germs. Returns amount.
+float TakeOverFreedCell(World& world, uint8_t e, int32_t c, int32_t n, float amount);
+
 // Exchanges the contents of two cells (element, mass, temperature, disease);
 // flags, insulation and strength stay with the cells.
 void SwapCells(CellArrays& arrays, size_t a, size_t b);

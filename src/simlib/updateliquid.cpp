@@ -239,17 +239,7 @@ float MixLiquid(World& world, uint8_t e, int32_t c, int32_t n, int32_t beyond) {
     if (world.elements.State(g) != SIM_STATE_LIQUID) return 0.0f;
     if (!(s.mass[size_t(c)] > s.mass[size_t(n)] + s.mass[size_t(beyond)])) return 0.0f;
     if (!PushLiquid(world, n, beyond)) return 0.0f;
-    const float amount = 0.125f * s.mass[size_t(c)];
-    u.mass[size_t(n)] += amount;
-    u.temperature[size_t(n)] = s.temperature[size_t(c)];
-    u.elementIdx[size_t(n)] = e;
-    world.MarkCellChanged(n);
-    const float left = u.mass[size_t(c)] - amount;
-    u.mass[size_t(c)] = left > 0.0f ? left : 0.0f;
-    const int32_t count = TruncToInt32(0.125f * float(s.diseaseCount[size_t(c)]));
-    AddDisease(u, size_t(n), s.diseaseIdx[size_t(c)], count, world.diseases);
-    AdjustDiseaseCount(u, size_t(c), -count);
-    return amount;
+    return TakeOverFreedCell(world, e, c, n, 0.125f * s.mass[size_t(c)]);
 }
 
 void LiquidMixingPass(World& world, int32_t dir) {

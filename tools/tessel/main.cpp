@@ -30,6 +30,7 @@ int main(int argc, char** argv) {
     app.failure_message([](const CLI::App*, const CLI::Error& e) { return "tessel: " + std::string(e.what()) + "\n"; });
     Common common;
     app.add_option("--library", common.library, "The library to load (default: found beside the tool)");
+    app.fallthrough();  // --library may also follow the subcommand
 
     std::function<int()> action;
 

@@ -146,7 +146,8 @@ int Render(const Common& common, const std::string& path, const std::string& vie
     // The library loads the save, so that the picture shows what a host would
     // see, light included.
     Host host(LocateLibrary(common.library), LoadTables(common.tables));
-    const Frame frame = Frame::From(host.Load(save));
+    host.Load(save);
+    const Frame frame = Frame::From(host.Settle());  // a frame without physics publishes every array
     const Image img = RenderWithLegend(frame, *view, host.tables(), HeatScaleOf(frame), scale);
     WritePng(out, img);
     std::printf("%s: %s view, %d x %d pixels\n", out.c_str(), ViewName(*view), img.width, img.height);

@@ -60,12 +60,15 @@ std::string LocateLibrary(const std::string& explicitPath) {
 }
 
 tshost::SampleTables LoadTables(const TableOptions& options) {
-    tshost::SampleTables t;
+    // The sample tables are built into the tool, so that it needs no data
+    // files wherever it is installed.
+    tshost::SampleTables t = EmbeddedTables();
     try {
-        t.elements = tshost::LoadElementsJson(options.elements.empty() ? tshost::DataPath("elements.json")
-                                                                       : options.elements);
-        t.diseases = tshost::LoadDiseasesJson(
-            options.diseases.empty() ? tshost::DataPath("diseases.json") : options.diseases, t.elements);
+        if (!options.elements.empty()) {
+            t.elements = tshost::LoadElementsJson(options.elements);
+            if (options.diseases.empty()) t.diseases = tshost::ParseDiseasesJson(embedded::kDiseasesJson, t.elements);
+        }
+        if (!options.diseases.empty()) t.diseases = tshost::LoadDiseasesJson(options.diseases, t.elements);
     } catch (const std::exception& e) {
         throw UsageError(e.what());
     }

@@ -33,7 +33,8 @@ struct UsageError : std::runtime_error {
 // (../lib/libtesselsim.so.0, ../lib/libtesselsim.so), else in the build tree.
 std::string LocateLibrary(const std::string& explicitPath);
 
-// Element and disease tables: the sample tables of data/ unless paths are given.
+// Element and disease tables: the sample tables of data/ (built in) unless paths
+// are given.
 struct TableOptions {
     std::string elements;
     std::string diseases;

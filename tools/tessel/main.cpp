@@ -16,9 +16,9 @@ namespace {
 using namespace tessel;
 
 void AddTableOptions(CLI::App* sub, Common& common) {
-    sub->add_option("--elements", common.tables.elements, "Element table (JSON; default: the sample table in data/)")
+    sub->add_option("--elements", common.tables.elements, "Element table (JSON; default: the sample table of data/, built in)")
         ->check(CLI::ExistingFile);
-    sub->add_option("--diseases", common.tables.diseases, "Disease table (JSON; default: the sample table in data/)")
+    sub->add_option("--diseases", common.tables.diseases, "Disease table (JSON; default: the sample table of data/, built in)")
         ->check(CLI::ExistingFile);
 }
 

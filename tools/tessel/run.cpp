@@ -126,7 +126,7 @@ void PrintSummary(const RunReport& r, const tshost::SampleTables& t, Host& host)
         std::printf("  building 0x%08x: %.1f K -> %.1f K\n", end.handle, double(start), double(end.temperature));
     }
     const int n = std::max(r.frames + 1, 1);
-    std::printf("\ntime: %.2f ms per frame (wall), %.2f ms of it waiting in ExchangeFrame\n",
+    std::printf("\ntime: %.2f ms per frame (wall, the tool's own work included), %.2f ms of it waiting in ExchangeFrame\n",
                 1e3 * r.wallSeconds / n, 1e3 * r.exchangeSeconds / n);
     if (const uint64_t hash = host.Hash()) std::printf("world hash: 0x%016llx\n", static_cast<unsigned long long>(hash));
     std::printf("library reports: %d\n", Host::Reports());

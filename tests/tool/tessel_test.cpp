@@ -231,6 +231,11 @@ TEST_F(Tessel, RunSavesTheWorldAndDiffTellsWhereItChanged) {
     const tshost::SaveGame a = ReadSave(World()), b = ReadSave(after);
     EXPECT_EQ(b.width, a.width);
     EXPECT_EQ(b.height, a.height);
+    // The tool catches the falling sand and puts all of it back where it lands.
+    double sand = 0.0;
+    for (const SavedCell& c : b.cells)
+        if (c.elementId == tables_->elements[E("Sand")].record.id) sand += c.mass;
+    EXPECT_NEAR(sand, 12 * 1600.0, 0.01);
 
     EXPECT_EQ(Run("diff " + World() + " " + World()).status, 0);
     const Result changed = Run("diff " + World() + " " + after);

@@ -1,9 +1,11 @@
 // The crash report's pieces that run inside the signal handler: calendar time
-// without the C library, the local-zone table, the dump's name, and the
-// minidump writer on a context captured in-process.
+// without the C library, the local-zone table, the dump's name, the gathering
+// of the other threads and the minidump writer on a context captured
+// in-process; and the stack text, which must symbolise from local files only.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/wait.h>
 #include <sys/syscall.h>
 #include <ucontext.h>
 #include <unistd.h>
@@ -17,9 +19,11 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "diagnostics/crashreport.h"
 #include "diagnostics/minidump.h"
+#include "diagnostics/stackwalk.h"
 
 namespace {
 
@@ -240,6 +244,63 @@ TEST(Minidump, HoldsTheThreadsStackAndTheModulesWithTheirBuildIds) {
         id += hex;
     }
     EXPECT_EQ(id, BuildIdOnDisk(self));
+}
+
+// --- stack text ----------------------------------------------------------------
+
+// The lines of /proc/self/maps that name a library matching one of `names`.
+std::string LoadedLibraries(std::initializer_list<const char*> names) {
+    std::istringstream maps(ReadAll("/proc/self/maps"));
+    std::string line, found;
+    while (std::getline(maps, line))
+        for (const char* name : names)
+            if (line.find(name) != std::string::npos) found += line + "\n";
+    return found;
+}
+
+TEST(StackText, SymbolisesFromLocalFilesOnlyWhateverTheEnvironmentSays) {
+    // A child process, so that the environment and the symbol handler start
+    // afresh: a server named by the environment (loopback, nothing listening)
+    // must not even be asked, nor its client library loaded.
+    const fs::path cache = fs::temp_directory_path() / ("tesselsim-debuginfod-" + std::to_string(getpid()));
+    int channel[2];
+    ASSERT_EQ(pipe(channel), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(channel[0]);
+        setenv("DEBUGINFOD_URLS", "http://127.0.0.1:9/", 1);
+        setenv("DEBUGINFOD_CACHE_PATH", cache.c_str(), 1);
+        setenv("DEBUGINFOD_TIMEOUT", "2", 1);
+        ts::SymbolHandlerInitialize();
+        std::string before = LoadedLibraries({"libdebuginfod", "libcurl"});
+        // From a thread: its start routine lies in the C++ runtime, whose debug
+        // information is not installed, so a server would be asked for it.
+        std::string text;
+        std::thread([&text] { text = ts::CallStackText(); }).join();
+        const std::string report = before + "--\n" + LoadedLibraries({"libdebuginfod", "libcurl"}) + "--\n" + text;
+        const ssize_t ignored = write(channel[1], report.data(), report.size());
+        (void)ignored;
+        _exit(0);
+    }
+    close(channel[1]);
+    std::string report;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(channel[0], buffer, sizeof buffer)) > 0) report.append(buffer, static_cast<std::size_t>(n));
+    close(channel[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    std::error_code ignored;
+    fs::remove_all(cache, ignored);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    const auto first = report.find("--\n");
+    const auto second = report.find("--\n", first + 3);
+    ASSERT_NE(second, std::string::npos) << report;
+    if (first != 0) GTEST_SKIP() << "a debuginfod client was loaded before the test:\n" << report.substr(0, first);
+    EXPECT_EQ(report.substr(first + 3, second - first - 3), "");
+    const std::string text = report.substr(second + 3);
+    EXPECT_NE(text.find("crashreport_test.cpp:"), std::string::npos) << text;
 }
 
 }  // namespace

@@ -5,12 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/wait.h>
 #include <sys/syscall.h>
 #include <ucontext.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cctype>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +27,7 @@
 
 #include "diagnostics/crashreport.h"
 #include "diagnostics/minidump.h"
+#include "diagnostics/processthreads.h"
 #include "diagnostics/stackwalk.h"
 
 namespace {
@@ -244,6 +249,99 @@ TEST(Minidump, HoldsTheThreadsStackAndTheModulesWithTheirBuildIds) {
         id += hex;
     }
     EXPECT_EQ(id, BuildIdOnDisk(self));
+}
+
+// --- the other threads of the process -------------------------------------------
+
+std::atomic<int> hostSignals{0};
+void CountHostSignal(int) { ++hostSignals; }
+
+pid_t ThreadId() { return static_cast<pid_t>(syscall(SYS_gettid)); }
+
+bool OnStackOf(std::thread& thread, uint64_t address) {
+    pthread_attr_t attributes;
+    if (pthread_getattr_np(thread.native_handle(), &attributes) != 0) return false;
+    void* low = nullptr;
+    std::size_t size = 0;
+    pthread_attr_getstack(&attributes, &low, &size);
+    pthread_attr_destroy(&attributes);
+    const auto start = reinterpret_cast<uint64_t>(low);
+    return address >= start && address < start + size;
+}
+
+TEST(ProcessThreads, GatheredThreadsStandStillUntilReleasedAndOneThatCannotAnswerIsStillDescribed) {
+    // The host's own handler for the request signal, there before any gathering.
+    struct sigaction host {};
+    host.sa_handler = CountHostSignal;
+    sigemptyset(&host.sa_mask);
+    struct sigaction saved {};
+    ASSERT_EQ(sigaction(ts::ThreadRequestSignal(), &host, &saved), 0);
+
+    std::atomic<bool> stop{false};
+    std::atomic<uint64_t> spins{0};
+    std::atomic<pid_t> busyId{0}, deafId{0};
+    std::thread busy([&] {
+        busyId = ThreadId();
+        while (!stop) ++spins;
+    });
+    int channel[2];
+    ASSERT_EQ(pipe(channel), 0);
+    std::thread deaf([&] {
+        sigset_t all;
+        sigfillset(&all);
+        pthread_sigmask(SIG_BLOCK, &all, nullptr);
+        deafId = ThreadId();
+        char byte;
+        while (read(channel[0], &byte, 1) < 0) {
+        }
+    });
+    while (busyId == 0 || deafId == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the deaf thread now waits in read
+
+    const auto start = std::chrono::steady_clock::now();
+    const ts::GatheredThreads gathered = ts::GatherOtherThreads(ThreadId(), 300'000'000);
+    const auto took = std::chrono::steady_clock::now() - start;
+    const uint64_t stopped = spins;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const uint64_t stillStopped = spins;
+    ts::ReleaseThreads();
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (spins == stillStopped && std::chrono::steady_clock::now() < giveUp) std::this_thread::yield();
+
+    EXPECT_EQ(stopped, stillStopped) << "a gathered thread ran on before its release";
+    EXPECT_GT(spins.load(), stillStopped) << "a released thread did not go on";
+    // The deaf thread held the gathering up for the time limit, not longer.
+    EXPECT_GE(took, std::chrono::milliseconds(300));
+    EXPECT_LT(took, std::chrono::seconds(3));
+
+    const ts::ThreadSnapshot* busyThread = nullptr;
+    const ts::ThreadSnapshot* deafThread = nullptr;
+    for (std::size_t i = 0; i < gathered.count; ++i) {
+        EXPECT_NE(gathered.threads[i].threadId, ThreadId());
+        if (gathered.threads[i].threadId == busyId) busyThread = &gathered.threads[i];
+        if (gathered.threads[i].threadId == deafId) deafThread = &gathered.threads[i];
+    }
+    ASSERT_NE(busyThread, nullptr);
+    ASSERT_NE(deafThread, nullptr);
+    EXPECT_EQ(busyThread->registers, ts::ThreadRegisters::kFull);
+    EXPECT_TRUE(busyThread->hasFpu);
+    EXPECT_TRUE(OnStackOf(busy, static_cast<uint64_t>(busyThread->gregs[REG_RSP])));
+    EXPECT_EQ(std::string(busyThread->name), "tesselsim_unit_");  // the kernel keeps 15 characters
+    EXPECT_EQ(deafThread->registers, ts::ThreadRegisters::kStackAndPc);
+    EXPECT_TRUE(OnStackOf(deaf, static_cast<uint64_t>(deafThread->gregs[REG_RSP])));
+    EXPECT_NE(deafThread->gregs[REG_RIP], 0);
+
+    // The signal from anyone else still reaches the host's handler.
+    pthread_kill(pthread_self(), ts::ThreadRequestSignal());
+    EXPECT_EQ(hostSignals.load(), 1);
+
+    stop = true;
+    ASSERT_EQ(write(channel[1], "x", 1), 1);
+    busy.join();
+    deaf.join();
+    close(channel[0]);
+    close(channel[1]);
+    sigaction(ts::ThreadRequestSignal(), &saved, nullptr);
 }
 
 // --- stack text ----------------------------------------------------------------

@@ -405,16 +405,19 @@ TEST_F(CrashReport, TheDumpOfARunningWorldHoldsEveryThreadWithItsRegistersAndSta
     EXPECT_EQ(dumped, listed);
 
     // A debugger shows them all and unwinds each: the sim thread through the
-    // library, the thread that could not answer through the host's code.
+    // library; the thread that could not answer from where it waits, and on
+    // through the host's code where frames need no frame pointer (its saved
+    // frame pointer is not known; unoptimised code and the sanitizer's
+    // wrappers need it).
     const std::string lldb = Lldb(path, "-o 'thread list' -o 'thread backtrace all'");
-    const std::map<uint32_t, std::string> backtraces = LldbBacktraces(lldb);
+    std::map<uint32_t, std::string> backtraces = LldbBacktraces(lldb);
     for (const auto& [tid, name] : listed) EXPECT_EQ(backtraces.count(tid), 1u) << tid << " " << name << "\n" << lldb;
-    EXPECT_NE(backtraces.count(simThread) ? backtraces.at(simThread).find("libtesselsim.so`ts::") : std::string::npos,
-              std::string::npos)
-        << lldb;
-    EXPECT_NE(backtraces.count(deafThread) ? backtraces.at(deafThread).find("crash_host`") : std::string::npos,
-              std::string::npos)
-        << lldb;
+    EXPECT_NE(backtraces[simThread].find("libtesselsim.so`ts::"), std::string::npos) << lldb;
+    EXPECT_NE(backtraces[deafThread].find("frame #0: 0x"), std::string::npos) << lldb;
+    EXPECT_NE(backtraces[deafThread].find("read"), std::string::npos) << lldb;
+    if (!kAddressSanitizer) {
+        EXPECT_NE(backtraces[deafThread].find("crash_host`"), std::string::npos) << lldb;
+    }
 }
 
 TEST_F(CrashReport, FaultIsReportedThenEndsTheProcessAsTheFault) {

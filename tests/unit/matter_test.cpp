@@ -233,6 +233,41 @@ TEST_F(ModifyFixture, AddByPhase) {
     EXPECT_EQ(world->outputCollector.cellCallbacks[1], 12u);
 }
 
+// 10 kg of water added to (2, 1) of a granite box whose gas cannot be pushed
+// aside: the liquid above swaps down and a water neighbour takes the 10 kg;
+// without one, the new and the old matter cancel mass for mass.
+TEST_F(ModifyFixture, LiquidThatFindsNoRoom) {
+    const struct {
+        const char* name;
+        float gas;         // oxygen in (2, 1)
+        bool waterAbove;   // 300 kg in (2, 2)
+        bool waterBeside;  // 50 kg in (3, 1)
+        uint8_t element21;
+        float mass21;
+        float mass31;
+    } cases[] = {
+        {"swap, then the neighbour", 1.0f, true, true, kWater, 300.0f, 60.0f},
+        {"swap, then cancel", 1.0f, true, false, kWater, 290.0f, 1000.0f},
+        {"cancel, more gas than water", 20.0f, false, false, kOxygen, 10.0f, 1000.0f},
+        {"cancel, less gas than water", 4.0f, false, false, kWater, 6.0f, 1000.0f},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.name);
+        auto world = Make(3, 3, kGranite, 300.0f, 1000.0f);
+        Put(*world, 2, 1, kOxygen, 300.0f, k.gas);
+        if (k.waterAbove) Put(*world, 2, 2, kWater, 300.0f, 300.0f);
+        if (k.waterBeside) Put(*world, 3, 1, kWater, 300.0f, 50.0f);
+        Modify(*world, 1, kWater, 10.0f, 300.0f, SIM_REPLACE_ADD);
+        EXPECT_EQ(Elem(*world, 2, 1), k.element21);
+        EXPECT_FLOAT_EQ(Mass(*world, 2, 1), k.mass21);
+        EXPECT_FLOAT_EQ(Mass(*world, 3, 1), k.mass31);
+        if (k.waterAbove) {
+            EXPECT_EQ(Elem(*world, 2, 2), kOxygen);
+            EXPECT_FLOAT_EQ(Mass(*world, 2, 2), 1.0f);
+        }
+    }
+}
+
 TEST_F(ModifyFixture, StackingAndInPlaceSolids) {
     auto world = Make(1, 4, kOxygen, 300.0f, 1.0f);
     Put(*world, 1, 1, kGranite, 300.0f, 990.0f);
@@ -256,7 +291,7 @@ TEST_F(ModifyFixture, StackingAndInPlaceSolids) {
 TEST_F(ModifyFixture, ClampsKeepTheCellInvariant) {
     ts::GetRuntime().callback.store(nullptr);
     auto world = Make(3, 1, kOxygen, 300.0f, 1.0f);
-    Modify(*world, 0, kWater, 50.0f, 12000.0f, SIM_REPLACE_AND_DISPLACE);
+    Modify(*world, 0, kWater, 50.0f, 12000.0f, SIM_REPLACE_ADD);
     EXPECT_EQ(Elem(*world, 1, 1), kWater);
     EXPECT_EQ(Mass(*world, 1, 1), 50.0f);
     EXPECT_LT(world->updatedCells.temperature[size_t(At(*world, 1, 1))], SIM_MAX_TEMPERATURE);

@@ -1,0 +1,118 @@
+// Messages on single cells through the loaded library, each frame without a
+// physics step unless a test says otherwise: what the cell holds afterwards,
+// what the host is told, and what is refused.
+#include <cmath>
+#include <limits>
+
+#include "e2e/hostfixture.h"
+#include "hostkit/payloads.h"
+
+namespace tstest {
+namespace {
+
+constexpr float kInf = std::numeric_limits<float>::infinity();
+
+class CellMessages : public SampleHost {
+protected:
+    void ModifyCell(int32_t gameCell, uint32_t callbackId, uint8_t e, float m, float t, uint8_t type,
+                    uint8_t disease = SIM_NO_DISEASE, int32_t count = 0) {
+        lib().Send(SIM_MSG_MODIFY_CELL, tshost::ModifyCell(gameCell, callbackId, t, m, count, e, type, disease, 0));
+    }
+    size_t Reports() const { return ReportRecorder::Take().size(); }
+};
+
+// Liquid added to a solid cell goes to its first open neighbour, and what that
+// neighbour holds is pushed aside or joined, never destroyed.
+TEST_F(CellMessages, LiquidIntoASolidCellMeetsWhatItsNeighbourHolds) {
+    LoadTables();
+    // Each case on its own row between granite rows: granite | target | vacuum.
+    const tshost::WorldCell granite = tshost::Matter(E("Granite"), 300.0f, 100.0f);
+    const struct {
+        const char* name;
+        tshost::WorldCell target;
+        float water;       // in the target afterwards
+        const char* pushed;  // what the vacuum cell beyond holds afterwards
+        float pushedMass;
+    } cases[] = {
+        {"vacuum", tshost::Matter(E("Vacuum"), 0.0f, 0.0f), 10.0f, "Vacuum", 0.0f},
+        {"gas", tshost::Matter(E("Oxygen"), 300.0f, 5.0f), 10.0f, "Oxygen", 5.0f},
+        {"other liquid", tshost::Matter(E("Crude oil"), 300.0f, 100.0f), 10.0f, "Crude oil", 100.0f},
+        {"same liquid", tshost::Matter(E("Water"), 300.0f, 500.0f), 510.0f, "Vacuum", 0.0f},
+    };
+    const int32_t rows = int32_t(std::size(cases)) * 2 - 1;
+    tshost::WorldLayout world(3, rows, granite);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        world.at(1, int32_t(i) * 2) = cases[i].target;
+        world.at(2, int32_t(i) * 2) = tshost::Matter(E("Vacuum"), 0.0f, 0.0f);
+    }
+    Load(world);
+    for (size_t i = 0; i < std::size(cases); ++i)
+        ModifyCell(Cell(0, int32_t(i) * 2), uint32_t(i), E("Water"), 10.0f, 300.0f, SIM_REPLACE_ADD);
+    const auto r = RunFrame(0.0f);
+    ASSERT_EQ(r.cellCallbacks().size(), std::size(cases));
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(cases[i].name);
+        const int32_t y = int32_t(i) * 2;
+        EXPECT_EQ(r.elementIdx()[size_t(Cell(0, y))], E("Granite"));
+        EXPECT_FLOAT_EQ(r.mass()[size_t(Cell(0, y))], 100.0f);
+        EXPECT_EQ(r.elementIdx()[size_t(Cell(1, y))], E("Water"));
+        EXPECT_FLOAT_EQ(r.mass()[size_t(Cell(1, y))], cases[i].water);
+        EXPECT_EQ(r.elementIdx()[size_t(Cell(2, y))], E(cases[i].pushed));
+        EXPECT_FLOAT_EQ(r.mass()[size_t(Cell(2, y))], cases[i].pushedMass);
+    }
+    EXPECT_EQ(Reports(), 0u);
+}
+
+// Replace-and-displace clamps its temperature into [0, 10000] exactly; only a
+// cell with mass that would be at 0 K gets the small floor of the other types.
+// Replace types given a negative mass leave an empty vacuum cell.
+TEST_F(CellMessages, ReplaceTemperatureAndMassClamps) {
+    LoadTables();
+    Load(tshost::WorldLayout(8, 1, tshost::Matter(E("Oxygen"), 300.0f, 1.0f)));
+    const float hottest = std::nextafter(SIM_MAX_TEMPERATURE, 0.0f);
+    const struct {
+        uint8_t type;
+        float m;
+        float t;
+        float mass;          // afterwards
+        float temperature;   // afterwards
+        bool vacuum;
+        size_t reports;
+    } cases[] = {
+        {SIM_REPLACE_AND_DISPLACE, 50.0f, 12000.0f, 50.0f, 10000.0f, false, 1},
+        {SIM_REPLACE_AND_DISPLACE, 50.0f, 0.5f, 50.0f, 0.5f, false, 0},
+        {SIM_REPLACE_AND_DISPLACE, 50.0f, 0.0f, 50.0f, 1.0f, false, 2},
+        {SIM_REPLACE_REPLACE, 50.0f, 12000.0f, 50.0f, hottest, false, 1},  // type 1 keeps its clamp
+        {SIM_REPLACE_REPLACE, -5.0f, 300.0f, 0.0f, 0.0f, true, 0},
+        {SIM_REPLACE_AND_DISPLACE, -5.0f, 300.0f, 0.0f, 0.0f, true, 0},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(i);
+        const int32_t c = int32_t(i);
+        ModifyCell(c, SIM_NO_CALLBACK, E("Water"), cases[i].m, cases[i].t, cases[i].type);
+        const auto r = RunFrame(0.0f);
+        EXPECT_EQ(r.elementIdx()[size_t(c)], cases[i].vacuum ? E("Vacuum") : E("Water"));
+        EXPECT_EQ(r.mass()[size_t(c)], cases[i].mass);
+        EXPECT_EQ(r.temperature()[size_t(c)], cases[i].temperature);
+        EXPECT_EQ(Reports(), cases[i].reports);
+    }
+}
+
+// An overfull liquid under the same liquid: the cell above pours into it, and
+// the upward split takes M / 2.01 of the mass after the pour.
+TEST_F(CellMessages, UpwardSplitReadsTheMassAfterThePour) {
+    tables.elements[E("Water")].record.maxFlow = 1.0f;  // the flow pass moves 1 kg up
+    LoadTables();
+    tshost::WorldLayout world(1, 2, tshost::Matter(E("Water"), 300.0f, 1600.0f));
+    world.at(0, 1) = tshost::Matter(E("Water"), 300.0f, 10.0f);
+    Load(world);
+    const auto r = RunFrame(0.2f);
+    // After the flow pass: 1599 kg below, 11 kg above; the 11 kg pour down
+    // before the split.
+    const float above = 0.49751243f * 1610.0f;
+    EXPECT_FLOAT_EQ(r.mass()[size_t(Cell(0, 1))], above);
+    EXPECT_FLOAT_EQ(r.mass()[size_t(Cell(0, 0))], 1610.0f - above);
+}
+
+}  // namespace
+}  // namespace tstest

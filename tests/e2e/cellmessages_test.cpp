@@ -98,6 +98,63 @@ TEST_F(CellMessages, ReplaceTemperatureAndMassClamps) {
     }
 }
 
+// A host waiting on a callback always hears back: a refused message answers
+// once, in the refusal form of its list, and changes no cell.
+TEST_F(CellMessages, RefusedMessagesStillAnswer) {
+    LoadTables();
+    Load(tshost::WorldLayout(3, 1, tshost::Matter(E("Oxygen"), 300.0f, 1.0f)));
+    const uint8_t oxygen = E("Oxygen");
+    const AddMassPayload adds[] = {
+        tshost::AddMass(0, 1, -1.0f, 300.0f, 0, oxygen, 255),
+        tshost::AddMass(0, 2, 1.0f, 0.0f, 0, oxygen, 255),
+        tshost::AddMass(0, 3, 1.0f, 20000.0f, 0, oxygen, 255),
+        tshost::AddMass(0, 4, NAN, 300.0f, 0, oxygen, 255),
+        tshost::AddMass(0, 5, 1.0f, kInf, 0, oxygen, 255),
+        tshost::AddMass(99, 6, 1.0f, 300.0f, 0, oxygen, 255),
+        tshost::AddMass(0, 7, 1.0f, 300.0f, 0, 200, 255),
+        tshost::AddMass(0, 8, 1.0f, 300.0f, 5, oxygen, 200),
+    };
+    for (const AddMassPayload& a : adds) lib().Send(SIM_MSG_ADD_MASS, a);
+    lib().Send(SIM_MSG_CONSUME_MASS, tshost::ConsumeMass(-1, 11, 1.0f, oxygen, 3));
+    lib().Send(SIM_MSG_CONSUME_MASS, tshost::ConsumeMass(0, 12, NAN, oxygen, 3));
+    lib().Send(SIM_MSG_CONSUME_DISEASE, tshost::ConsumeDisease(3, 21, 1.0f, 100));
+    lib().Send(SIM_MSG_DIG_CELL, tshost::DigCell(3, 31, 0));
+    ModifyCell(3, 32, oxygen, 1.0f, 300.0f, SIM_REPLACE_ADD);
+    ModifyCell(1, 33, E("Vacuum"), 1.0f, 300.0f, SIM_REPLACE_ADD);
+    const auto r = RunFrame(0.0f);
+
+    ASSERT_EQ(r.addMassResults().size(), std::size(adds));
+    for (size_t i = 0; i < std::size(adds); ++i) {
+        const AddMassResult& a = r.addMassResults()[i];
+        EXPECT_EQ(a.callbackId, adds[i].callbackId);
+        EXPECT_EQ(a.accepted, 0);
+        EXPECT_EQ(a.elementIdx, SIM_NO_ELEMENT);
+        EXPECT_EQ(a.diseaseIdx, SIM_NO_DISEASE);
+        EXPECT_EQ(a.mass, 0.0f);
+        EXPECT_EQ(a.temperature, 0.0f);
+        EXPECT_EQ(a.diseaseCount, 0);
+    }
+    ASSERT_EQ(r.consumeMassResults().size(), 2u);
+    for (const ConsumeMassResult& c : r.consumeMassResults()) {
+        EXPECT_EQ(c.elementIdx, oxygen);
+        EXPECT_EQ(c.diseaseIdx, SIM_NO_DISEASE);
+        EXPECT_EQ(c.mass, 0.0f);
+        EXPECT_EQ(c.diseaseCount, 0);
+    }
+    EXPECT_EQ(r.consumeMassResults()[1].callbackId, 12u);
+    ASSERT_EQ(r.consumeDiseaseResults().size(), 1u);
+    EXPECT_EQ(r.consumeDiseaseResults()[0].callbackId, 21u);
+    EXPECT_EQ(r.consumeDiseaseResults()[0].diseaseIdx, SIM_NO_DISEASE);
+    EXPECT_EQ(r.consumeDiseaseResults()[0].countRemoved, 0);
+    EXPECT_EQ(std::vector<uint32_t>(r.cellCallbacks().begin(), r.cellCallbacks().end()),
+              (std::vector<uint32_t>{31, 32, 33}));
+    for (int32_t c = 0; c < 3; ++c) {
+        EXPECT_EQ(r.elementIdx()[size_t(c)], oxygen);
+        EXPECT_EQ(r.mass()[size_t(c)], 1.0f);
+    }
+    EXPECT_TRUE(ReportRecorder::Saw("Invalid replacement type"));
+}
+
 // An overfull liquid under the same liquid: the cell above pours into it, and
 // the upward split takes M / 2.01 of the mass after the pour.
 TEST_F(CellMessages, UpwardSplitReadsTheMassAfterThePour) {

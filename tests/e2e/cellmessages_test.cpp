@@ -155,6 +155,72 @@ TEST_F(CellMessages, RefusedMessagesStillAnswer) {
     EXPECT_TRUE(ReportRecorder::Saw("Invalid replacement type"));
 }
 
+// Germs that neither grow, die nor (unless a test says so) spread.
+void StillGerms(tshost::SampleTables& tables) {
+    for (tshost::DiseaseDesc& d : tables.diseases) {
+        for (float& h : d.header.temperatureHalfLives) h = kInf;
+        for (DiseaseElementGrowth& g : d.growth) {
+            g = DiseaseElementGrowth{};
+            g.populationHalfLife = kInf;
+            g.overpopulationHalfLife = kInf;
+        }
+    }
+}
+
+// A disease of weight 0 never takes a cell; one already there loses to any
+// newcomer; between two of weight 0 the cell keeps what it had.
+TEST_F(CellMessages, GermCompetitionWithAZeroWeight) {
+    StillGerms(tables);
+    tables.diseases[1].header.competitionWeight = 0.0f;
+    tables.diseases.push_back(tables.diseases[1]);
+    tables.diseases[2].name = "Weightless twin";
+    tables.diseases[2].header.id = 0x5EED0003u;
+    LoadTables();
+    const struct {
+        uint8_t had;
+        uint8_t added;
+        uint8_t disease;  // afterwards
+        int32_t count;
+    } cases[] = {{0, 1, 0, 100}, {1, 0, 0, 50}, {1, 2, 1, 100}};
+    tshost::WorldLayout world(3, 1, tshost::Matter(E("Oxygen"), 300.0f, 1.0f));
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        world.cells[i].diseaseIdx = cases[i].had;
+        world.cells[i].diseaseCount = 100;
+    }
+    Load(world);
+    for (size_t i = 0; i < std::size(cases); ++i)
+        lib().Send(SIM_MSG_MODIFY_CELL_DISEASE, tshost::ModifyCellDisease(int32_t(i), cases[i].added, 50));
+    const auto r = RunFrame(0.0f);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(r.diseaseIdx()[i], cases[i].disease);
+        EXPECT_EQ(r.diseaseCount()[i], cases[i].count);
+    }
+}
+
+// A spread rate that is not a finite number moves no germs, in any of the
+// spread's three forms.
+TEST_F(CellMessages, NonFiniteSpreadRatesSpreadNothing) {
+    StillGerms(tables);
+    tables.diseases[0].growth[E("Water")].spreadRate = NAN;
+    tables.diseases[1].growth[E("Water")].spreadRate = kInf;
+    LoadTables();
+    // Water cells, full and at rest: germs alone could move.
+    tshost::WorldLayout world(6, 1, tshost::Matter(E("Water"), 300.0f, 1000.0f));
+    const int32_t germs[6][2] = {{0, 100}, {255, 0}, {255, 0}, {1, 100}, {0, 80}, {0, 16}};
+    for (size_t i = 0; i < 6; ++i) {
+        world.cells[i].diseaseIdx = uint8_t(germs[i][0]);
+        world.cells[i].diseaseCount = germs[i][1];
+    }
+    Load(world);
+    const auto r = RunFrame(0.2f);
+    for (size_t i = 0; i < 6; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(r.diseaseIdx()[i], germs[i][0]);
+        EXPECT_EQ(r.diseaseCount()[i], germs[i][1]);
+    }
+}
+
 // An overfull liquid under the same liquid: the cell above pours into it, and
 // the upward split takes M / 2.01 of the mass after the pour.
 TEST_F(CellMessages, UpwardSplitReadsTheMassAfterThePour) {

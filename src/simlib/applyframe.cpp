@@ -1,6 +1,7 @@
 // Applying one frame's queued messages to the world, in the fixed order of
 // message kinds, then installing the frame's parameters and region.
 #include <algorithm>
+#include <cmath>
 
 #include "common/numeric.h"
 #include "hostapi/report.h"
@@ -42,9 +43,12 @@ void SetStrengthModifier(World& world, const SetStrengthModifierPayload& m) {
 }
 
 void ModifyCellEnergy(World& world, const ModifyCellEnergyPayload& m) {
-    if (!ValidGameCell(world, m.gameCell, "ModifyCellEnergy") ||
-        !Finite(m.kilojoules, "the energy", "ModifyCellEnergy"))
+    // An infinite energy takes the cell to a bound; not a number is refused.
+    if (!ValidGameCell(world, m.gameCell, "ModifyCellEnergy")) return;
+    if (std::isnan(m.kilojoules)) {
+        TS_WARN("ModifyCellEnergy skipped: the energy is not a number");
         return;
+    }
     ApplyCellEnergy(world, m);
 }
 

@@ -208,7 +208,7 @@ TEST_F(FrameCycle, BadQueuedMessagesAreSkippedWithReports) {
     Post(SIM_MSG_DIG_CELL, DigCellPayload{-1, 2, 0, {0, 0, 0}});
     Post(SIM_MSG_ADD_MASS, AddMassPayload{0, 3, 1.0f, 300.0f, 0, 200, 255, {0, 0}});  // no element 200
     Post(SIM_MSG_ADD_MASS, AddMassPayload{0, 4, std::nanf(""), 300.0f, 0, kWater, 255, {0, 0}});
-    Post(SIM_MSG_MODIFY_CELL_ENERGY, ModifyCellEnergyPayload{0, INFINITY, 400.0f, 1});
+    Post(SIM_MSG_MODIFY_CELL_ENERGY, ModifyCellEnergyPayload{0, std::nanf(""), 400.0f, 1});
     Post(SIM_MSG_SET_CELL_BYTE_GRID, SetCellByteGridPayload{0, 255, {0, 0, 0}});  // no grid loaded
     const uint8_t tooShort[4] = {};
     EXPECT_EQ(SIM_HandleMessage(SIM_MSG_DIG_CELL, 4, tooShort), 0u);
@@ -221,6 +221,7 @@ TEST_F(FrameCycle, BadQueuedMessagesAreSkippedWithReports) {
     EXPECT_TRUE(Reported("outside the host grid"));
     EXPECT_TRUE(Reported("beyond the table"));
     EXPECT_TRUE(Reported("not finite"));
+    EXPECT_TRUE(Reported("not a number"));
     EXPECT_TRUE(Reported("no cell byte grid"));
     EXPECT_TRUE(Reported("refused: payload of 4 bytes"));
 }

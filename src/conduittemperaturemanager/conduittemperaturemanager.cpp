@@ -5,8 +5,7 @@
 #include <cfloat>
 #include <cmath>
 
-#include "hostapi/report.h"
-#include "hostapi/runtime.h"
+#include "common/report.h"
 #include "simlib/simframemanager.h"
 
 namespace ts {
@@ -177,8 +176,7 @@ const UpdateResult* ConduitTemperatureManager::Update(float dt, const BuildingOu
     return &result;
 }
 
-void RunConduitRemovalPass() {
-    ConduitManagerSlot& slot = GetRuntime().conduits;
+void RunConduitRemovalPass(ConduitManagerSlot& slot) {
     std::lock_guard<std::mutex> guard(slot.lock);
     if (slot.manager) slot.manager->ApplyPendingRemovals();
 }

@@ -75,6 +75,6 @@ struct ConduitManagerSlot {
 };
 
 // Sim thread, at the top of every cycle (inside cycleLock).
-void RunConduitRemovalPass();
+void RunConduitRemovalPass(ConduitManagerSlot& slot);
 
 }  // namespace ts

@@ -17,7 +17,6 @@
 #include "diagnostics/processthreads.h"
 #include "diagnostics/signalsafe.h"
 #include "diagnostics/stackwalk.h"
-#include "hostapi/runtime.h"
 #include "tesselsim/tesselsim.h"
 
 namespace ts {
@@ -78,6 +77,8 @@ int dumpFd = -1;
 volatile sig_atomic_t dumpWritten = 0;
 GatheredThreads otherThreads{nullptr, 0};
 HostCallback crashCallback = nullptr;
+// Where the handler finds the host callback at the time of the crash.
+std::atomic<CrashCallbackSource> callbackSource{nullptr};
 char dumpPath[kDumpPathCapacity];
 char stackText[kStackTextCapacity];
 char statusText[4096];
@@ -156,7 +157,8 @@ void RunStep(int step) {
             dumpFd = -1;
             break;
         case kWalkStack:
-            crashCallback = CurrentHostCallback();
+            if (CrashCallbackSource source = callbackSource.load(std::memory_order_acquire))
+                crashCallback = source();
             if (dumpWritten && crashCallback != nullptr)
                 CallStackTextFromContext(crashContext, stackText, sizeof stackText);
             break;
@@ -409,8 +411,9 @@ void EnsureCrashSignalStack() {
     }
 }
 
-void InstallCrashHandler() {
+void InstallCrashHandler(CrashCallbackSource source) {
     std::lock_guard<std::mutex> guard(installLock);
+    callbackSource.store(source, std::memory_order_release);
     PrepareMinidumpWriter();
     const int spare = 1 - activeZone.load(std::memory_order_relaxed);
     zoneTables[spare].Prepare(static_cast<int64_t>(std::time(nullptr)));

@@ -8,12 +8,19 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "tesselsim/tesselsim.h"
+
 namespace ts {
 
-// Installs the signal handlers (once per process; later calls only refresh the
-// local-time table and give the calling thread an alternate signal stack).
-// The handlers stay installed for the life of the process.
-void InstallCrashHandler();
+// Answers the host callback to hand a crash to (null: none). Called from the
+// signal handler, so it must be signal-safe.
+using CrashCallbackSource = HostCallback (*)();
+
+// Installs the signal handlers (once per process; later calls only replace the
+// callback source, refresh the local-time table and give the calling thread an
+// alternate signal stack). The handlers stay installed for the life of the
+// process.
+void InstallCrashHandler(CrashCallbackSource source);
 
 // Gives the calling thread an alternate signal stack large enough for the
 // crash handler, unless it already has one. Threads that may overflow their

@@ -2,8 +2,8 @@
 // releases its next cycle.
 #include <cstring>
 
+#include "common/report.h"
 #include "hostapi/handlers.h"
-#include "hostapi/report.h"
 #include "hostapi/runtime.h"
 
 namespace ts {

@@ -10,18 +10,20 @@ using namespace ts;
 TS_API void SIM_Initialize(HostCallback callback) {
     Runtime& rt = GetRuntime();
     rt.logger = std::make_unique<Logger>();
+    SetProcessLogger(rt.logger.get());
+    InstallReportSink();
     SymbolHandlerInitialize();
-    InstallCrashHandler();
+    InstallCrashHandler(&CurrentHostCallback);
     Teardown();
     rt.callback.store(callback, std::memory_order_release);
     rt.exchange.Reset();
-    // One worker unless the build asks for more: results are the same for any count.
-    rt.simThread = std::make_unique<SimThread>(rt.exchange, TS_SIM_WORKERS);
+    rt.simThread = CreateSimThread(rt);
 }
 
 TS_API void SIM_Shutdown(void) {
     Runtime& rt = GetRuntime();
     Teardown();
+    SetProcessLogger(nullptr);
     rt.logger.reset();
     SymbolHandlerCleanup();
 }

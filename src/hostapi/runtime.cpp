@@ -1,5 +1,10 @@
 #include "hostapi/runtime.h"
 
+#include <string>
+
+#include "common/report.h"
+#include "diagnostics/stackwalk.h"
+
 namespace ts {
 
 Runtime& GetRuntime() {
@@ -8,6 +13,28 @@ Runtime& GetRuntime() {
 }
 
 HostCallback CurrentHostCallback() { return GetRuntime().callback.load(std::memory_order_acquire); }
+
+namespace {
+
+void ReportToHost(void*, const char* message, const char* file, int32_t line) {
+    // Leave out this sink and ReportAssertion: the stack starts at the reporting site.
+    const std::string stack = CallStackText(2);
+    HostCallback callback = CurrentHostCallback();
+    if (callback == nullptr) return;
+    SimAssertionReport record{stack.c_str(), message, file, line};
+    callback(SIM_CALLBACK_ASSERTION, &record);
+}
+
+}  // namespace
+
+void InstallReportSink() { SetReportSink(&ReportToHost, nullptr); }
+
+std::unique_ptr<SimThread> CreateSimThread(Runtime& rt) {
+    // One worker unless the build asks for more: results are the same for any count.
+    auto thread = std::make_unique<SimThread>(rt.exchange, TS_SIM_WORKERS);
+    thread->SetBeforeCycle([&rt] { RunConduitRemovalPass(rt.conduits); });
+    return thread;
+}
 
 void Teardown() {
     Runtime& rt = GetRuntime();

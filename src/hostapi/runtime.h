@@ -1,12 +1,14 @@
-// The library's process-wide objects, reached from the exports. Nothing else
-// in the library is global.
+// The library's process-wide objects, reached from the exports and the host
+// interface only. The lower layers see none of it: they get what they need
+// through the hooks installed here (the report sink and the process logger in
+// common/, the crash handler's callback source, the sim thread's hooks).
 #pragma once
 
 #include <atomic>
 #include <memory>
 
+#include "common/logger.h"
 #include "conduittemperaturemanager/conduittemperaturemanager.h"
-#include "hostapi/logger.h"
 #include "persistence/savebuffer.h"
 #include "simlib/disease.h"
 #include "simlib/elementtable.h"
@@ -32,6 +34,14 @@ struct Runtime {
 
 Runtime& GetRuntime();
 HostCallback CurrentHostCallback();
+
+// Points the report channel at the host: each report walks the reporting
+// thread's stack and goes to the current host callback, if any.
+void InstallReportSink();
+
+// The process's sim thread, with the hooks that tie it to the rest of the
+// runtime (the conduits' removal pass before every cycle).
+std::unique_ptr<SimThread> CreateSimThread(Runtime& rt);
 
 // Stops the sim thread, clears the callback, destroys the world, the result
 // buffers and the tables.

@@ -2,8 +2,8 @@
 #include <cstring>
 #include <string>
 
+#include "common/report.h"
 #include "hostapi/handlers.h"
-#include "hostapi/report.h"
 #include "hostapi/runtime.h"
 
 namespace ts {

@@ -1,8 +1,8 @@
 #include <cstring>
 #include <vector>
 
+#include "common/report.h"
 #include "hostapi/handlers.h"
-#include "hostapi/report.h"
 #include "hostapi/runtime.h"
 #include "persistence/worldbuild.h"
 

@@ -1,8 +1,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "common/report.h"
 #include "hostapi/handlers.h"
-#include "hostapi/report.h"
 #include "hostapi/runtime.h"
 #include "persistence/worldbuild.h"
 #include "simlib/simutil.h"

@@ -1,5 +1,5 @@
 // Writing the world as a "SIMSAVE" blob, version 13.
-#include "hostapi/report.h"
+#include "common/report.h"
 #include "hostapi/runtime.h"
 #include "persistence/savebuffer.h"
 

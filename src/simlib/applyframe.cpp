@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "common/numeric.h"
-#include "hostapi/report.h"
+#include "common/report.h"
 #include "simlib/cellenergy.h"
 #include "simlib/components/floodfill.h"
 #include "simlib/messagechecks.h"

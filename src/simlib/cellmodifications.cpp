@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "common/numeric.h"
-#include "hostapi/report.h"
+#include "common/report.h"
 #include "simlib/messagechecks.h"
 #include "simlib/simframemanager.h"
 #include "simlib/simutil.h"

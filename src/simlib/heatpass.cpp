@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "hostapi/report.h"
+#include "common/report.h"
 #include "simlib/updatetemperature.h"
 
 namespace ts {

@@ -1,6 +1,6 @@
 #include "simlib/messagechecks.h"
 
-#include "hostapi/report.h"
+#include "common/report.h"
 
 namespace ts {
 

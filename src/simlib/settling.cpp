@@ -5,7 +5,7 @@
 #include <cfloat>
 
 #include "common/numeric.h"
-#include "hostapi/report.h"
+#include "common/report.h"
 #include "simlib/matterpasses.h"
 #include "simlib/passstate.h"
 #include "simlib/physicsstep.h"

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "hostapi/report.h"
+#include "common/report.h"
 
 namespace ts {
 

@@ -7,11 +7,10 @@
 #include <cmath>
 #include <cstring>
 
+#include "common/logger.h"
 #include "common/numeric.h"
-#include "conduittemperaturemanager/conduittemperaturemanager.h"
+#include "common/report.h"
 #include "diagnostics/crashreport.h"
-#include "hostapi/logger.h"
-#include "hostapi/report.h"
 #include "simlib/physicsstep.h"
 
 namespace ts {
@@ -135,7 +134,7 @@ void SimThread::RunCycle() {
     GameData* write = exchange_.SimWriteBuffer();
     GameData* read = exchange_.HostReadBuffer();
     std::lock_guard<std::mutex> cycle(exchange_.cycleLock);
-    RunConduitRemovalPass();
+    if (beforeCycle_) beforeCycle_();
     const size_t n = frameManager_.TakeReadyFrames();
     std::memset(world.cellFlow.data(), 0, world.cellFlow.size() * sizeof(CellFlow));
     for (size_t i = 0; i < n; ++i) {

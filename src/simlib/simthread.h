@@ -101,6 +101,10 @@ public:
     // being released.
     void ReleaseClosedFrames() { frameManager_.ReleaseReadyFrames(); }
 
+    // Work of the thread's owner at the top of every cycle, inside cycleLock
+    // (the host interface runs the conduits' removals there). Set before StartOn.
+    void SetBeforeCycle(std::function<void()> hook) { beforeCycle_ = std::move(hook); }
+
     // One frame cycle (the body of the loop; public for in-process tests).
     void RunCycle();
     // Steps for a frame of `dt` seconds, carrying the remainder.
@@ -117,6 +121,7 @@ private:
     HostExchange& exchange_;
     float timeAccumulator_ = 0.0f;
     World* world_ = nullptr;
+    std::function<void()> beforeCycle_;
 };
 
 

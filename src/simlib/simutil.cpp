@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "common/numeric.h"
-#include "hostapi/report.h"
+#include "common/report.h"
 
 namespace ts {
 

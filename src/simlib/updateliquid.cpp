@@ -2,7 +2,7 @@
 #include <algorithm>
 
 #include "common/numeric.h"
-#include "hostapi/report.h"
+#include "common/report.h"
 #include "simlib/matterpasses.h"
 #include "simlib/passstate.h"
 #include "simlib/physicsstep.h"

@@ -93,8 +93,8 @@ TEST_F(Conduits, FreezeAndBoilLists) {
     (void)c;
     // Slot 1 comes back with version 1: the lists name slots, not handles.
     ConduitTemperatureManager_Remove(b);
-    ts::RunConduitRemovalPass();
-    ts::RunConduitRemovalPass();
+    ts::RunConduitRemovalPass(ts::GetRuntime().conduits);
+    ts::RunConduitRemovalPass(ts::GetRuntime().conduits);
     const uint32_t b2 = Add(272.5f - 3.1f, 1);
     EXPECT_EQ(b2, 0x01000001u);
     // Each building at its packet's temperature: nothing moves.
@@ -121,15 +121,15 @@ TEST_F(Conduits, RemovalWaitsForTheSecondPass) {
     const UpdateResult* r = ConduitTemperatureManager_Update(1.0f, buildings);
     EXPECT_EQ(r->temperatures[0], 0.0f);
     EXPECT_EQ(Queued().size(), 1u);
-    ts::RunConduitRemovalPass();
+    ts::RunConduitRemovalPass(ts::GetRuntime().conduits);
     EXPECT_EQ(Add(300.0f, 2), 2u);  // slot 0 still out of use
-    ts::RunConduitRemovalPass();
+    ts::RunConduitRemovalPass(ts::GetRuntime().conduits);
     EXPECT_EQ(Add(300.0f, 3), 0x01000000u);  // now reused, one version on
     // A handle removed twice is refused when its turn comes, and harms nothing.
     ConduitTemperatureManager_Remove(0x00000002u);
     ConduitTemperatureManager_Remove(0x00000002u);
-    ts::RunConduitRemovalPass();
-    ts::RunConduitRemovalPass();
+    ts::RunConduitRemovalPass(ts::GetRuntime().conduits);
+    ts::RunConduitRemovalPass(ts::GetRuntime().conduits);
     EXPECT_TRUE(Reported("is not live"));
     ConduitTemperatureManager_Remove(0x00000002u);  // stale now
     EXPECT_TRUE(Reported("Assert failed: IsLive(handle)"));
@@ -144,8 +144,8 @@ TEST_F(Conduits, ClearForgetsPendingRemovals) {
     ConduitTemperatureManager_Clear();
     const uint32_t fresh = Add(280.0f, 0);
     EXPECT_EQ(fresh, a);  // the same handle value, for a new entry
-    ts::RunConduitRemovalPass();
-    ts::RunConduitRemovalPass();
+    ts::RunConduitRemovalPass(ts::GetRuntime().conduits);
+    ts::RunConduitRemovalPass(ts::GetRuntime().conduits);
     const UpdateResult* r = ConduitTemperatureManager_Update(1.0f, nullptr);
     ASSERT_EQ(r->temperatureCount, 1);
     EXPECT_EQ(r->temperatures[0], 280.0f);

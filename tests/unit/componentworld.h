@@ -33,6 +33,7 @@ protected:
 
     void SetUp() override {
         Reports().clear();
+        ts::InstallReportSink();
         ts::GetRuntime().callback.store(&Record);
     }
     void TearDown() override { ts::GetRuntime().callback.store(nullptr); }

@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include "hostapi/report.h"
+#include "common/report.h"
 #include "hostapi/runtime.h"
 
 namespace tstest {
@@ -30,6 +30,7 @@ class ReportTest : public ::testing::Test {
 protected:
     void SetUp() override {
         gSeen.clear();
+        ts::InstallReportSink();
         ts::GetRuntime().callback.store(&Record);
     }
     void TearDown() override { ts::GetRuntime().callback.store(nullptr); }
@@ -65,6 +66,27 @@ TEST_F(ReportTest, LongMessagesAreCutTo255Characters) {
 TEST_F(ReportTest, NoCallbackNoCall) {
     ts::GetRuntime().callback.store(nullptr);
     TS_WARN("nobody listens");
+    EXPECT_TRUE(gSeen.empty());
+}
+
+// The channel knows only its sink: another sink gets the report with its own
+// context, and no sink at all drops it.
+TEST_F(ReportTest, TheSinkAloneReceivesReports) {
+    std::vector<std::string> own;
+    ts::SetReportSink(
+        [](void* context, const char* message, const char* file, int32_t line) {
+            static_cast<std::vector<std::string>*>(context)->push_back(std::string(message) + "@" +
+                                                                       std::to_string(line) + ":" + file);
+        },
+        &own);
+    const int line = __LINE__ + 1;
+    TS_WARN("to the own sink");
+    ts::SetReportSink(nullptr, nullptr);
+    TS_WARN("to nobody");
+    ts::InstallReportSink();
+    ASSERT_EQ(own.size(), 1u);
+    EXPECT_EQ(own[0].rfind("to the own sink@" + std::to_string(line) + ":", 0), 0u) << own[0];
+    EXPECT_NE(own[0].find("report_test.cpp"), std::string::npos);
     EXPECT_TRUE(gSeen.empty());
 }
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <bit>
 
-#include "hostapi/report.h"
+#include "common/report.h"
 #include "simlib/updatetemperature.h"
 #include "simlib/world.h"
 

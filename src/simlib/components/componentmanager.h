@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "hostapi/report.h"
+#include "common/report.h"
 #include "tesselsim/tesselsim.h"
 
 namespace ts {

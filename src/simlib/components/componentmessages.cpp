@@ -6,7 +6,7 @@
 #include <initializer_list>
 #include <optional>
 
-#include "hostapi/report.h"
+#include "common/report.h"
 #include "simlib/components/buildingheatexchange.h"
 #include "simlib/components/diseaseemitter.h"
 #include "simlib/components/elementchunk.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cfloat>
 
-#include "hostapi/report.h"
+#include "common/report.h"
 #include "simlib/simutil.h"
 #include "simlib/updatetemperature.h"
 #include "simlib/world.h"

@@ -1,13 +1,22 @@
-// Reports to the host: failed assertions and warnings go to the host callback
-// with code 1, the formatted message, the source location and the call stack.
+// Reports from anywhere in the library: failed assertions and warnings. The
+// channel itself knows no host; it hands each report to the one settable sink
+// (the host interface installs the one that walks the stack and calls the
+// host callback). Without a sink a report goes nowhere.
 #pragma once
 
 #include <cstdint>
 
 namespace ts {
 
+// Receives the formatted message (at most 255 characters) and the reporting
+// site. Runs on the reporting thread, inside ReportAssertion.
+using ReportSink = void (*)(void* context, const char* message, const char* file, int32_t line);
+
+// Replaces the sink; null silences the channel.
+void SetReportSink(ReportSink sink, void* context);
+
 // Formats into the calling thread's 256-byte message buffer (cut to 255
-// characters), walks the stack and calls the host callback, if any.
+// characters) and hands the text to the sink, if any.
 void ReportAssertion(const char* file, int32_t line, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
 

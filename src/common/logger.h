@@ -25,8 +25,10 @@ private:
     uint32_t categoryMask = 0xFFFFFFFFu;
 };
 
-// The process logger, or null before SIM_Initialize and after SIM_Shutdown.
+// The process logger, or null while none is set (the host interface sets it
+// from SIM_Initialize to SIM_Shutdown).
 Logger* ProcessLogger();
+void SetProcessLogger(Logger* logger);
 
 }  // namespace ts
 

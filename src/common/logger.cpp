@@ -1,8 +1,7 @@
-#include "hostapi/logger.h"
+#include "common/logger.h"
 
+#include <atomic>
 #include <cstdarg>
-
-#include "hostapi/runtime.h"
 
 namespace ts {
 
@@ -31,6 +30,12 @@ void Logger::SetSink(std::FILE* file) {
     sink = file;
 }
 
-Logger* ProcessLogger() { return GetRuntime().logger.get(); }
+namespace {
+std::atomic<Logger*> gProcessLogger{nullptr};
+}
+
+Logger* ProcessLogger() { return gProcessLogger.load(std::memory_order_acquire); }
+
+void SetProcessLogger(Logger* logger) { gProcessLogger.store(logger, std::memory_order_release); }
 
 }  // namespace ts

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "common/report.h"
+#include "diagnostics/crashreport.h"
 #include "diagnostics/stackwalk.h"
 
 namespace ts {
@@ -31,7 +32,8 @@ void InstallReportSink() { SetReportSink(&ReportToHost, nullptr); }
 
 std::unique_ptr<SimThread> CreateSimThread(Runtime& rt) {
     // One worker unless the build asks for more: results are the same for any count.
-    auto thread = std::make_unique<SimThread>(rt.exchange, TS_SIM_WORKERS);
+    // Each of its threads gets a signal stack, so that its crash is still reported.
+    auto thread = std::make_unique<SimThread>(rt.exchange, TS_SIM_WORKERS, &EnsureCrashSignalStack);
     thread->SetBeforeCycle([&rt] { RunConduitRemovalPass(rt.conduits); });
     return thread;
 }

@@ -40,7 +40,8 @@ HostCallback CurrentHostCallback();
 void InstallReportSink();
 
 // The process's sim thread, with the hooks that tie it to the rest of the
-// runtime (the conduits' removal pass before every cycle).
+// runtime (its crash signal stack, the conduits' removal pass before every
+// cycle).
 std::unique_ptr<SimThread> CreateSimThread(Runtime& rt);
 
 // Stops the sim thread, clears the callback, destroys the world, the result

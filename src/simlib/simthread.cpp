@@ -10,7 +10,6 @@
 #include "common/logger.h"
 #include "common/numeric.h"
 #include "common/report.h"
-#include "diagnostics/crashreport.h"
 #include "simlib/physicsstep.h"
 
 namespace ts {
@@ -77,7 +76,7 @@ void Thread::Start() {
         threadId_.store(static_cast<pid_t>(syscall(SYS_gettid)));
         // Debuggers and profilers show the thread by its name (15 characters at most).
         pthread_setname_np(pthread_self(), name_.substr(0, 15).c_str());
-        EnsureCrashSignalStack();  // a crash on this thread is still reported
+        if (startHook_ != nullptr) startHook_();
         launched_.store(true);
         launched_.notify_all();
         if (Logger* logger = ProcessLogger())
@@ -97,9 +96,9 @@ void Thread::Join() {
 
 // ---------------------------------------------------------------- SimThread
 
-SimThread::SimThread(HostExchange& exchange, int workers)
-    : Thread("SimThread"),
-      pool_(std::make_unique<WorkerPool>(workers)),
+SimThread::SimThread(HostExchange& exchange, int workers, ThreadStartHook threadStart)
+    : Thread("SimThread", threadStart),
+      pool_(std::make_unique<WorkerPool>(workers, threadStart)),
       stepContext_(std::make_unique<StepContext>(*pool_)),
       publishContext_(pool_->workerCount()),
       exchange_(exchange) {}

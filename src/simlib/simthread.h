@@ -57,7 +57,9 @@ private:
 
 class Thread {
 public:
-    explicit Thread(std::string name) : name_(std::move(name)) {}
+    // `threadStart` runs first on the new thread, before Start returns.
+    explicit Thread(std::string name, ThreadStartHook threadStart = nullptr)
+        : name_(std::move(name)), startHook_(threadStart) {}
     virtual ~Thread();
     Thread(const Thread&) = delete;
     Thread& operator=(const Thread&) = delete;
@@ -78,12 +80,14 @@ private:
     std::atomic<pid_t> threadId_{0};
     std::atomic<uint8_t> stopFlag_{0};
     std::atomic<bool> launched_{false};
+    ThreadStartHook startHook_;
 };
 
 class SimThread final : public Thread {
 public:
-    // `workers`: threads of the pool that runs the heat bands and row copies.
-    explicit SimThread(HostExchange& exchange, int workers = 1);
+    // `workers`: threads of the pool that runs the heat bands and row copies;
+    // `threadStart` runs first on the sim thread and on each of them.
+    explicit SimThread(HostExchange& exchange, int workers = 1, ThreadStartHook threadStart = nullptr);
     ~SimThread() override;
 
     SimFrameManager& frameManager() { return frameManager_; }

@@ -2,18 +2,16 @@
 
 #include <xmmintrin.h>
 
-#include "diagnostics/crashreport.h"
-
 namespace ts {
 
 void SetFlushToZeroMode() { _MM_SET_FLUSH_ZERO_MODE(_MM_FLUSH_ZERO_ON); }
 
-WorkerPool::WorkerPool(int workers) {
+WorkerPool::WorkerPool(int workers, ThreadStartHook threadStart) {
     if (workers < 1) workers = 1;
     // How many jobs wait at once depends on thread timing: room for every
     // batch the step posts, so posting never allocates.
     queue_.reserve(256);
-    for (int i = 0; i < workers; ++i) workers_.emplace_back([this] { WorkerLoop(); });
+    for (int i = 0; i < workers; ++i) workers_.emplace_back([this, threadStart] { WorkerLoop(threadStart); });
 }
 
 WorkerPool::~WorkerPool() {
@@ -39,9 +37,9 @@ void WorkerPool::WaitAll() {
     jobDoneSignal_.wait(guard, [this] { return outstanding_ == 0; });
 }
 
-void WorkerPool::WorkerLoop() {
+void WorkerPool::WorkerLoop(ThreadStartHook threadStart) {
     SetFlushToZeroMode();
-    EnsureCrashSignalStack();
+    if (threadStart != nullptr) threadStart();
     std::unique_lock<std::mutex> guard(lock_);
     for (;;) {
         workSignal_.wait(guard, [this] { return stop_ || head_ < queue_.size(); });

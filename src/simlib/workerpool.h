@@ -16,9 +16,13 @@ public:
     virtual void Run() = 0;
 };
 
+// Runs first on each new thread of the simulation (the host interface gives
+// the thread what its crash handler needs there).
+using ThreadStartHook = void (*)();
+
 class WorkerPool {
 public:
-    explicit WorkerPool(int workers = 1);
+    explicit WorkerPool(int workers = 1, ThreadStartHook threadStart = nullptr);
     ~WorkerPool();
     WorkerPool(const WorkerPool&) = delete;
     WorkerPool& operator=(const WorkerPool&) = delete;
@@ -28,7 +32,7 @@ public:
     int workerCount() const { return static_cast<int>(workers_.size()); }
 
 private:
-    void WorkerLoop();
+    void WorkerLoop(ThreadStartHook threadStart);
 
     std::condition_variable jobDoneSignal_;
     std::condition_variable workSignal_;

@@ -29,7 +29,7 @@ bool PushLiquid(World& world, int32_t n, int32_t beyond);
 void LiquidFlowPass(World& world);
 void LiquidMixingPass(World& world, int32_t scanDirection);
 
-// Settling (settling.cpp), over x in [x0, x1), y in [y0, y1).
+// Settling (settling.cpp): SettleCell on every cell of `region`, row by row.
 void SettleCell(World& world, int32_t c);
 void SettlePass(World& world, const Rect& region);
 // The fall countdown of an unstable solid, kept in the low five bits of its

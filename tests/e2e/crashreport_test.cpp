@@ -25,9 +25,13 @@
 #include <thread>
 #include <vector>
 
+#include "common/testio.h"
+
 namespace {
 
 namespace fs = std::filesystem;
+using tstest::CommandOutput;
+using tstest::ValueAt;
 
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool kAddressSanitizer = true;
@@ -171,11 +175,7 @@ struct DumpStreams {
 DumpStreams ReadDump(const fs::path& path) {
     DumpStreams result;
     const std::string bytes = ReadFile(path);
-    auto u32 = [&](std::size_t at) {
-        uint32_t v = 0;
-        std::memcpy(&v, bytes.data() + at, sizeof v);
-        return v;
-    };
+    auto u32 = [&](std::size_t at) { return ValueAt<uint32_t>(bytes, at); };
     if (bytes.size() < 32 || bytes.compare(0, 4, "MDMP") != 0) {
         result.error = "no MDMP header";
         return result;
@@ -201,12 +201,6 @@ DumpStreams ReadDump(const fs::path& path) {
     return result;
 }
 
-uint32_t U32At(const std::string& bytes, std::size_t at) {
-    uint32_t v = 0;
-    if (at + 4 <= bytes.size()) std::memcpy(&v, bytes.data() + at, sizeof v);
-    return v;
-}
-
 std::string FindLldb() {
     for (const char* name : {"lldb", "lldb-16", "lldb-15", "lldb-14"}) {
         const std::string command = std::string("command -v ") + name + " >/dev/null 2>&1";
@@ -224,14 +218,7 @@ std::string Lldb(const fs::path& dump, const std::string& commands = "-o 'thread
     }
     const std::string command =
         "timeout 180 " + lldb + " --batch -x -o 'target create --core \"" + dump.string() + "\"' " + commands + " 2>&1";
-    std::string output;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        std::size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
-        pclose(pipe);
-    }
-    return output;
+    return CommandOutput(command);
 }
 
 std::string FrameLine(const std::string& lldbOutput, const std::string& needle) {
@@ -291,9 +278,9 @@ TEST_F(CrashReport, DebugCrashWritesDumpReportsStackAndEndsByTheTrap) {
         EXPECT_EQ(dump.streams.count(type), 1u) << "stream " << type;
     const std::string& exception = dump.streams[6];
     const std::string& threads = dump.streams[3];
-    EXPECT_EQ(U32At(exception, 8), static_cast<uint32_t>(SIGTRAP));  // exception code: the signal
-    EXPECT_GE(U32At(threads, 0), 1u);
-    EXPECT_EQ(U32At(exception, 0), U32At(threads, 4));  // the crashing thread comes first
+    EXPECT_EQ(ValueAt<uint32_t>(exception, 8), static_cast<uint32_t>(SIGTRAP));  // exception code: the signal
+    EXPECT_GE(ValueAt<uint32_t>(threads, 0), 1u);
+    EXPECT_EQ(ValueAt<uint32_t>(exception, 0), ValueAt<uint32_t>(threads, 4));  // the crashing thread comes first
 
     // A standard debugger opens it and walks from the library into the test program.
     const std::string lldb = Lldb(dir.path / name);
@@ -315,13 +302,6 @@ std::map<uint32_t, std::string> ListedThreads(const std::string& output) {
     std::string name;
     while (lines >> tid >> name) threads[tid] = name;
     return threads;
-}
-
-template <class T>
-T ValueAt(const std::string& bytes, std::size_t at) {
-    T v{};
-    if (at + sizeof v <= bytes.size()) std::memcpy(&v, bytes.data() + at, sizeof v);
-    return v;
 }
 
 std::string Utf16At(const std::string& file, uint64_t rva) {
@@ -372,21 +352,21 @@ TEST_F(CrashReport, TheDumpOfARunningWorldHoldsEveryThreadWithItsRegistersAndSta
     DumpStreams dump = ReadDump(path);
     ASSERT_EQ(dump.error, "");
     const std::string& list = dump.streams[3];
-    const uint32_t count = U32At(list, 0);
+    const uint32_t count = ValueAt<uint32_t>(list, 0);
     ASSERT_EQ(list.size(), 4 + std::size_t{count} * 48);
-    EXPECT_EQ(U32At(list, 4), mainThread);  // the crashing thread first
-    EXPECT_EQ(U32At(dump.streams[6], 0), mainThread);
+    EXPECT_EQ(ValueAt<uint32_t>(list, 4), mainThread);  // the crashing thread first
+    EXPECT_EQ(ValueAt<uint32_t>(dump.streams[6], 0), mainThread);
     std::map<uint32_t, std::string> dumped;
     for (uint32_t i = 0; i < count; ++i) {
         const std::size_t record = 4 + std::size_t{i} * 48;
-        const uint32_t tid = U32At(list, record);
+        const uint32_t tid = ValueAt<uint32_t>(list, record);
         dumped[tid] = "";
         // Context: the x86-64 record, with a stack pointer inside the thread's stack memory.
         const auto stackStart = ValueAt<uint64_t>(list, record + 24);
-        const uint32_t stackSize = U32At(list, record + 32);
-        const uint32_t stackRva = U32At(list, record + 36);
-        const uint32_t contextSize = U32At(list, record + 40);
-        const uint32_t contextRva = U32At(list, record + 44);
+        const uint32_t stackSize = ValueAt<uint32_t>(list, record + 32);
+        const uint32_t stackRva = ValueAt<uint32_t>(list, record + 36);
+        const uint32_t contextSize = ValueAt<uint32_t>(list, record + 40);
+        const uint32_t contextRva = ValueAt<uint32_t>(list, record + 44);
         ASSERT_EQ(contextSize, 1232u) << tid;
         ASSERT_LE(uint64_t{contextRva} + contextSize, file.size()) << tid;
         const auto rsp = ValueAt<uint64_t>(file, contextRva + 0x98);
@@ -399,9 +379,9 @@ TEST_F(CrashReport, TheDumpOfARunningWorldHoldsEveryThreadWithItsRegistersAndSta
     EXPECT_EQ(dumped.size(), count) << "a thread listed twice";
     // The same threads as the kernel listed at the crash, under the same names.
     const std::string& names = dump.streams[24];
-    ASSERT_EQ(U32At(names, 0), count);
+    ASSERT_EQ(ValueAt<uint32_t>(names, 0), count);
     for (uint32_t i = 0; i < count; ++i)
-        dumped[U32At(names, 4 + i * 12)] = Utf16At(file, ValueAt<uint64_t>(names, 4 + i * 12 + 4));
+        dumped[ValueAt<uint32_t>(names, 4 + i * 12)] = Utf16At(file, ValueAt<uint64_t>(names, 4 + i * 12 + 4));
     EXPECT_EQ(dumped, listed);
 
     // A debugger shows them all and unwinds each: the sim thread through the

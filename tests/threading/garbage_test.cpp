@@ -11,10 +11,7 @@ namespace {
 using Garbage = InProcessHost;
 
 TEST_F(Garbage, RandomPayloadsAreHandledSafely) {
-    WorldPlan plan(12, 9, kOxygen, 300.0f, 1.0f);
-    for (int32_t x = 0; x < 12; ++x) plan.at(x, 0) = CreateWorldCell{kGranite, 0, 255, 132, 300.0f, 500.0f};
-    for (int32_t x = 0; x < 6; ++x) plan.at(x, 1) = CreateWorldCell{kWater, 0, 255, 132, 300.0f, 500.0f};
-    ASSERT_NE(Start(plan), nullptr);
+    ASSERT_NE(StartFloorAndWater(12, 9, 6), nullptr);
     std::mt19937 rng(42);
     std::vector<uint32_t> ids;
     for (size_t slot = 0; slot < ts::kUsedQueueCount; ++slot) ids.push_back(ts::QueuedMessageOf(ts::QueueSlot(slot)).id);

@@ -11,10 +11,7 @@ namespace {
 using Stress = InProcessHost;
 
 TEST_F(Stress, RandomTrafficNeverDeadlocks) {
-    WorldPlan plan(24, 16, kOxygen, 300.0f, 1.0f);
-    for (int32_t x = 0; x < 24; ++x) plan.at(x, 0) = CreateWorldCell{kGranite, 0, 255, 132, 300.0f, 500.0f};
-    for (int32_t x = 0; x < 24; ++x) plan.at(x, 1) = CreateWorldCell{kWater, 0, 255, 132, 300.0f, 500.0f};
-    ASSERT_NE(Start(plan), nullptr);
+    ASSERT_NE(StartFloorAndWater(24, 16, 24), nullptr);
     std::mt19937 rng(1234);
     auto cell = [&] { return int32_t(rng() % uint32_t(24 * 16)); };
     uint32_t nextCallback = 1;

@@ -25,6 +25,7 @@
 #include <string>
 #include <thread>
 
+#include "common/testio.h"
 #include "diagnostics/crashreport.h"
 #include "diagnostics/minidump.h"
 #include "diagnostics/processthreads.h"
@@ -33,6 +34,8 @@
 namespace {
 
 namespace fs = std::filesystem;
+using tstest::CommandOutput;
+using tstest::ValueAt;
 
 TEST(CrashTime, CivilTimeMatchesTheCLibraryAcrossLeapYearsAndEpochs) {
     const int64_t samples[] = {0,           -1,          86399,       86400,      951782400 /* 2000-02-29 */,
@@ -120,21 +123,14 @@ std::string ReadAll(const fs::path& path) {
     return text.str();
 }
 
-template <class T>
-T At(const std::string& bytes, std::size_t offset) {
-    T value{};
-    if (offset + sizeof(T) <= bytes.size()) std::memcpy(&value, bytes.data() + offset, sizeof(T));
-    return value;
-}
-
 std::string StreamOf(const std::string& dump, uint32_t type) {
-    const auto count = At<uint32_t>(dump, 8);
-    const auto directory = At<uint32_t>(dump, 12);
+    const auto count = ValueAt<uint32_t>(dump, 8);
+    const auto directory = ValueAt<uint32_t>(dump, 12);
     for (uint32_t i = 0; i < count; ++i) {
         const std::size_t entry = directory + i * 12;
-        if (At<uint32_t>(dump, entry) != type) continue;
-        const auto size = At<uint32_t>(dump, entry + 4);
-        const auto rva = At<uint32_t>(dump, entry + 8);
+        if (ValueAt<uint32_t>(dump, entry) != type) continue;
+        const auto size = ValueAt<uint32_t>(dump, entry + 4);
+        const auto rva = ValueAt<uint32_t>(dump, entry + 8);
         if (uint64_t{rva} + size > dump.size()) return {};
         return dump.substr(rva, size);
     }
@@ -142,10 +138,10 @@ std::string StreamOf(const std::string& dump, uint32_t type) {
 }
 
 std::string Utf16StringAt(const std::string& dump, uint32_t rva) {
-    const auto bytes = At<uint32_t>(dump, rva);
+    const auto bytes = ValueAt<uint32_t>(dump, rva);
     std::string text;
     for (uint32_t i = 0; i < bytes / 2; ++i) {
-        const auto unit = At<uint16_t>(dump, rva + 4 + i * 2);
+        const auto unit = ValueAt<uint16_t>(dump, rva + 4 + i * 2);
         text += unit < 0x80 ? static_cast<char>(unit) : '?';
     }
     return text;
@@ -154,13 +150,7 @@ std::string Utf16StringAt(const std::string& dump, uint32_t rva) {
 // The build id as binutils reads it from the file on disk.
 std::string BuildIdOnDisk(const std::string& path) {
     const std::string command = "readelf -n '" + path + "' 2>/dev/null";
-    std::string output;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        std::size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
-        pclose(pipe);
-    }
+    const std::string output = CommandOutput(command);
     const auto at = output.find("Build ID: ");
     if (at == std::string::npos) return {};
     std::string id;
@@ -207,13 +197,13 @@ TEST(Minidump, HoldsTheThreadsStackAndTheModulesWithTheirBuildIds) {
 
     // The stack memory covers the stack pointer and holds this frame's bytes as they were.
     const std::string memory = StreamOf(dump, ts::kStreamMemoryList);
-    const auto ranges = At<uint32_t>(memory, 0);
+    const auto ranges = ValueAt<uint32_t>(memory, 0);
     bool markerFound = false;
     bool stackPointerCovered = false;
     for (uint32_t i = 0; i < ranges; ++i) {
-        const auto start = At<uint64_t>(memory, 4 + i * 16);
-        const auto size = At<uint32_t>(memory, 4 + i * 16 + 8);
-        const auto rva = At<uint32_t>(memory, 4 + i * 16 + 12);
+        const auto start = ValueAt<uint64_t>(memory, 4 + i * 16);
+        const auto size = ValueAt<uint32_t>(memory, 4 + i * 16 + 8);
+        const auto rva = ValueAt<uint32_t>(memory, 4 + i * 16 + 12);
         ASSERT_LE(uint64_t{rva} + size, dump.size());
         if (captured.stackPointer >= start && captured.stackPointer < start + size) stackPointerCovered = true;
         if (captured.markerAddress >= start && captured.markerAddress + 64 <= start + size) {
@@ -225,23 +215,23 @@ TEST(Minidump, HoldsTheThreadsStackAndTheModulesWithTheirBuildIds) {
 
     // The thread list points at the same stack memory and at a context of the right size.
     const std::string threads = StreamOf(dump, ts::kStreamThreadList);
-    ASSERT_EQ(At<uint32_t>(threads, 0), 1u);
-    EXPECT_EQ(At<uint32_t>(threads, 4), static_cast<uint32_t>(syscall(SYS_gettid)));
-    EXPECT_EQ(At<uint32_t>(threads, 4 + 40), 1232u);
+    ASSERT_EQ(ValueAt<uint32_t>(threads, 0), 1u);
+    EXPECT_EQ(ValueAt<uint32_t>(threads, 4), static_cast<uint32_t>(syscall(SYS_gettid)));
+    EXPECT_EQ(ValueAt<uint32_t>(threads, 4 + 40), 1232u);
 
     // The test program comes first, spans this function, and carries the build id of its file.
     const std::string modules = StreamOf(dump, ts::kStreamModuleList);
-    ASSERT_GE(At<uint32_t>(modules, 0), 2u);
-    const auto base = At<uint64_t>(modules, 4);
-    const auto size = At<uint32_t>(modules, 4 + 8);
+    ASSERT_GE(ValueAt<uint32_t>(modules, 0), 2u);
+    const auto base = ValueAt<uint64_t>(modules, 4);
+    const auto size = ValueAt<uint32_t>(modules, 4 + 8);
     const auto here = reinterpret_cast<uint64_t>(&WriteDumpOfThisFrame);
     EXPECT_TRUE(here >= base && here < base + size);
     const std::string self = fs::read_symlink("/proc/self/exe").string();
-    EXPECT_EQ(Utf16StringAt(dump, At<uint32_t>(modules, 4 + 20)), self);
-    const auto cvSize = At<uint32_t>(modules, 4 + 76);
-    const auto cvRva = At<uint32_t>(modules, 4 + 80);
+    EXPECT_EQ(Utf16StringAt(dump, ValueAt<uint32_t>(modules, 4 + 20)), self);
+    const auto cvSize = ValueAt<uint32_t>(modules, 4 + 76);
+    const auto cvRva = ValueAt<uint32_t>(modules, 4 + 80);
     ASSERT_GT(cvSize, 4u);
-    EXPECT_EQ(At<uint32_t>(dump, cvRva), 0x4270454cu);
+    EXPECT_EQ(ValueAt<uint32_t>(dump, cvRva), 0x4270454cu);
     std::string id;
     for (uint32_t i = 4; i < cvSize; ++i) {
         char hex[3];

@@ -7,6 +7,7 @@
 #include <set>
 #include <vector>
 
+#include "hostkit/bytes.h"
 #include "hostkit/payloads.h"
 
 namespace {
@@ -22,10 +23,11 @@ Bytes BytesOf(const T& payload) {
 
 template <class V>
 V At(const Bytes& b, size_t offset) {
-    V v;
-    EXPECT_LE(offset + sizeof(V), b.size());
-    std::memcpy(&v, b.data() + offset, sizeof(V));
-    return v;
+    if (offset + sizeof(V) > b.size()) {
+        ADD_FAILURE() << "offset " << offset << " past the payload's " << b.size() << " bytes";
+        return V{};
+    }
+    return tshost::Load<V>(b.data(), offset);
 }
 
 void ExpectZero(const Bytes& b, size_t offset, size_t count) {

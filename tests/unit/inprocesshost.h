@@ -58,6 +58,15 @@ protected:
     }
 
     // Creates the world, saves it and loads the save: the simulation runs.
+    // Oxygen over a granite floor, with water on the floor's first `waterWidth`
+    // cells: the world the random-traffic tests drive.
+    const FrameResults* StartFloorAndWater(int32_t w, int32_t h, int32_t waterWidth) {
+        WorldPlan plan(w, h, kOxygen, 300.0f, 1.0f);
+        for (int32_t x = 0; x < w; ++x) plan.at(x, 0) = CreateWorldCell{kGranite, 0, 255, 132, 300.0f, 500.0f};
+        for (int32_t x = 0; x < waterWidth; ++x) plan.at(x, 1) = CreateWorldCell{kWater, 0, 255, 132, 300.0f, 500.0f};
+        return Start(plan);
+    }
+
     const FrameResults* Start(const WorldPlan& plan) {
         gameWidth = plan.w;
         gameHeight = plan.h;

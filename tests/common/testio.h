@@ -1,0 +1,33 @@
+// Reading back what the library and the tools wrote: values out of a file's
+// bytes and the output of a command.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "hostkit/bytes.h"
+
+namespace tstest {
+
+// The value at `offset`, or zero when the bytes end first (a short or broken
+// file then fails the checks instead of reading past its end).
+template <class T>
+T ValueAt(std::string_view bytes, std::size_t offset) {
+    if (offset > bytes.size() || bytes.size() - offset < sizeof(T)) return T{};
+    return tshost::Load<T>(bytes.data(), offset);
+}
+
+// Standard output of a shell command ("" when it cannot start).
+inline std::string CommandOutput(const std::string& command) {
+    std::string output;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[4096];
+        std::size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
+        pclose(pipe);
+    }
+    return output;
+}
+
+}  // namespace tstest

@@ -1,10 +1,14 @@
-// Reading back what the library and the tools wrote: values out of a file's
-// bytes and the output of a command.
+// Reading back what the library, the host kit and the tools wrote: values out
+// of bytes and the output of a command.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "hostkit/bytes.h"
 
@@ -16,6 +20,20 @@ template <class T>
 T ValueAt(std::string_view bytes, std::size_t offset) {
     if (offset > bytes.size() || bytes.size() - offset < sizeof(T)) return T{};
     return tshost::Load<T>(bytes.data(), offset);
+}
+
+// As ValueAt, for bytes that a test built and knows the layout of: reading
+// past their end fails the test.
+template <class T>
+T At(std::string_view bytes, std::size_t offset) {
+    const bool inside = offset <= bytes.size() && bytes.size() - offset >= sizeof(T);
+    EXPECT_TRUE(inside) << "offset " << offset << " past the " << bytes.size() << " bytes";
+    return inside ? tshost::Load<T>(bytes.data(), offset) : T{};
+}
+
+template <class T>
+T At(const std::vector<uint8_t>& bytes, std::size_t offset) {
+    return At<T>(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), offset);
 }
 
 // Standard output of a shell command ("" when it cannot start).

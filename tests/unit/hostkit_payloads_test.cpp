@@ -7,7 +7,7 @@
 #include <set>
 #include <vector>
 
-#include "hostkit/bytes.h"
+#include "common/testio.h"
 #include "hostkit/payloads.h"
 
 namespace {
@@ -21,14 +21,7 @@ Bytes BytesOf(const T& payload) {
     return b;
 }
 
-template <class V>
-V At(const Bytes& b, size_t offset) {
-    if (offset + sizeof(V) > b.size()) {
-        ADD_FAILURE() << "offset " << offset << " past the payload's " << b.size() << " bytes";
-        return V{};
-    }
-    return tshost::Load<V>(b.data(), offset);
-}
+using tstest::At;
 
 void ExpectZero(const Bytes& b, size_t offset, size_t count) {
     for (size_t i = offset; i < offset + count; ++i) EXPECT_EQ(b[i], 0) << "unused byte " << i;

@@ -5,17 +5,12 @@
 #include <stdexcept>
 #include <string>
 
+#include "common/testio.h"
 #include "hostkit/savegame.h"
 
 namespace {
 
-template <class V>
-V At(const std::string& b, size_t offset) {
-    V v;
-    EXPECT_LE(offset + sizeof(V), b.size());
-    std::memcpy(&v, b.data() + offset, sizeof(V));
-    return v;
-}
+using tstest::At;
 
 // A 4 x 3 padded world whose every cell differs.
 tshost::SaveGame SmallWorld() {

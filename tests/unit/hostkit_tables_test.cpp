@@ -7,17 +7,12 @@
 #include <stdexcept>
 #include <string>
 
+#include "common/testio.h"
 #include "hostkit/tables.h"
 
 namespace {
 
-template <class V>
-V At(const std::string& b, size_t offset) {
-    V v;
-    EXPECT_LE(offset + sizeof(V), b.size());
-    std::memcpy(&v, b.data() + offset, sizeof(V));
-    return v;
-}
+using tstest::At;
 
 TEST(HostkitTables, MakeElementNamesNothing) {
     const tshost::ElementDesc e = tshost::MakeElement("Gravel", 0x1234u, SIM_STATE_SOLID | SIM_ELEMENT_UNSTABLE);

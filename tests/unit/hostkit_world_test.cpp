@@ -6,18 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "common/testio.h"
 #include "hostkit/frameresults.h"
 #include "hostkit/world.h"
 
 namespace {
 
-template <class V>
-V At(const std::string& b, size_t offset) {
-    V v;
-    EXPECT_LE(offset + sizeof(V), b.size());
-    std::memcpy(&v, b.data() + offset, sizeof(V));
-    return v;
-}
+using tstest::At;
 
 TEST(HostkitWorld, CreateWorldPayloadLaysOutThreeBlocks) {
     tshost::WorldLayout world(3, 2, tshost::Matter(1, 300.0f, 1.5f));

@@ -110,6 +110,10 @@ std::unique_ptr<World> CreateWorldFromPayload(BinaryBufferReader& reader, const 
             u.diseaseCount[c] = disease.diseaseCount;
             u.diseaseAge[c] = disease.diseaseAge;
             u.diseaseGrowthRemainder[c] = 0.0f;
+            // The host's values are sanitised as a save's are: no cell starts
+            // outside its invariant or with a negative germ count.
+            SanitiseMatter(*world, c);
+            SanitiseGermsAndTarget(*world, c);
         }
     }
     FillBorder(*world);

@@ -68,20 +68,23 @@ void SpreadDisease(World& world, int32_t a, int32_t b) {
         if (toA != 0) AddDisease(u, size_t(a), d, toA, world.diseases);
         if (toB != 0) AddDisease(u, size_t(b), d, toB, world.diseases);
     };
+    // Amounts are negated saturating: INT32_MIN (an out-of-range truncation) has no negative.
+    auto negated = [](int32_t m) { return m == INT32_MIN ? INT32_MAX : -m; };
     auto aIntoB = [&] {
         const int32_t m = TruncToInt32(float(na) * kSpreadShare * SpreadRate(world, a));
-        move(da, -m, m);
+        move(da, negated(m), m);
     };
     auto bIntoA = [&] {
         const int32_t m = TruncToInt32(float(nb) * SpreadRate(world, b) * kSpreadShare);
-        move(db, m, -m);
+        move(db, m, negated(m));
     };
     if (da == db) {
         if (da == kNoDisease) return;
-        const int32_t diff = nb - na;
+        // In 64 bits: the difference of two counts need not fit 32.
+        const int64_t diff = int64_t(nb) - int64_t(na);
         const float rate = diff < 1 ? SpreadRate(world, a) : SpreadRate(world, b);
         const int32_t m = TruncToInt32(rate * (float(diff) * kSpreadShare));
-        move(da, m, -m);
+        move(da, m, negated(m));
     } else if (db == kNoDisease) {
         aIntoB();
     } else if (da == kNoDisease) {

@@ -59,7 +59,9 @@ EnqueueResult SimFrameManager::EnqueueMessage(uint32_t id, const void* data, int
         EndFramePayload end;
         std::memcpy(&end, data, sizeof end);
         frame.dt = end.dt;
-        const Region region{end.minX + 1, end.minY + 1, end.maxX + 1, end.maxY + 1};
+        // Host coordinates + 1 for the border, saturating: the region is clamped to the grid later.
+        auto shift = [](int32_t v) { return v < INT32_MAX ? v + 1 : v; };
+        const Region region{shift(end.minX), shift(end.minY), shift(end.maxX), shift(end.maxY)};
         frame.region = region;
         {
             std::lock_guard<std::mutex> guard(lock_);

@@ -14,9 +14,6 @@ namespace ts {
 // Border cells of both cell arrays: the border element, 9999 kg, 0 K, no germs.
 void FillBorder(World& world);
 
-// The loader's cap on the mass of a cell, for every way mass enters one.
-constexpr float kMaxLoadedMass = 1e9f;
-
 // Sanitising of a cell as loaded or created (values are never refused):
 // temperature and mass made finite and capped, masses clamped at 0 from
 // below, empty elements emptied.

@@ -58,8 +58,8 @@ void SanitiseMatter(World& world, size_t c) {
     if (!std::isfinite(t)) t = 293.0f;
     if (!std::isfinite(m)) {
         m = 100.0f;
-    } else if (m > kMaxLoadedMass) {
-        m = kMaxLoadedMass;
+    } else if (m > kMassCap) {
+        m = kMassCap;
     } else if (m < 0.0f) {
         m = 0.0f;  // masses clamp at 0 from below
     }

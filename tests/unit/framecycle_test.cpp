@@ -59,6 +59,35 @@ TEST_F(FrameCycle, ResultsArriveOneExchangeLater) {
     EXPECT_EQ(ReportCount(), 0u);
 }
 
+// Mass that messages put into cells is capped as the loader caps it.
+TEST_F(FrameCycle, MassFromMessagesIsCapped) {
+    Start(WorldPlan(4, 3, kVacuum, 0.0f, 0.0f));
+    const float huge = 3e38f;
+    Post(SIM_MSG_ADD_MASS, AddMassPayload{Cell(0, 1), SIM_NO_CALLBACK, huge, 300.0f, 0, kWater, 255, {0, 0}});
+    Post(SIM_MSG_MODIFY_CELL, ModifyCellPayload{Cell(1, 1), SIM_NO_CALLBACK, 300.0f, huge, 0, kOxygen,
+                                                SIM_REPLACE_ADD, 255, 0});
+    Post(SIM_MSG_MODIFY_CELL, ModifyCellPayload{Cell(2, 1), SIM_NO_CALLBACK, 300.0f, huge, 0, kGranite,
+                                                SIM_REPLACE_REPLACE, 255, 0});
+    const FrameResults* r = RunFrame(0.0f);
+    for (int32_t x : {0, 1, 2}) {
+        EXPECT_EQ(r->mass[Cell(x, 1)], 1e9f) << x;
+        EXPECT_EQ(r->temperature[Cell(x, 1)], 300.0f) << x;
+    }
+    EXPECT_EQ(ReportCount(), 3u);
+    EXPECT_TRUE(Reported("capped at 1e+09 kg"));
+
+    Post(SIM_MSG_ADD_MASS_EMITTER, AddMassEmitterPayload{huge, 1, SIM_NO_CALLBACK, SIM_NO_CALLBACK});
+    r = RunFrame(0.0f);
+    ASSERT_EQ(r->componentCallbacksCount, 1);
+    const uint32_t emitter = r->componentCallbacks[0].handle;
+    Post(SIM_MSG_MODIFY_MASS_EMITTER,
+         ModifyMassEmitterPayload{emitter, Cell(3, 2), 0.0f, huge, 300.0f, huge, 0, kOxygen, 1, 255, 0});
+    r = RunFrame(0.2f);
+    ASSERT_EQ(r->massEmitterOutputsCount, 1);
+    EXPECT_EQ(r->massEmitterOutputs[0].mass, 1e9f);
+    EXPECT_EQ(ReportCount(), 4u);
+}
+
 TEST_F(FrameCycle, CellSettingsAndDiseaseMessages) {
     WorldPlan plan = MixedPlan();
     plan.disease[size_t(1 * plan.w + 1)] = CreateWorldDisease{0, 0, {0, 0}, 10, {0, 0, 0, 0}};

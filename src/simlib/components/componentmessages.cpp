@@ -164,7 +164,9 @@ void ApplyEmitterMessages(World& world, PendingFrame& frame) {
             TS_WARN("ModifyMassEmitter skipped: emission temperature %f", double(m.emitTemperature));
             return;
         }
-        emitters.Modify(world, m);
+        ModifyMassEmitterPayload capped = m;
+        capped.emitMass = CappedMass(m.emitMass, message);
+        emitters.Modify(world, capped);
     });
     ForEach<RemoveComponentPayload>(frame, kRemoveMassEmitter, [&](const auto& m) {
         emitters.Remove(m.handle);

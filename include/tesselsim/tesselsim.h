@@ -206,6 +206,13 @@ TS_CHECK_SIZE(CreateWorldDisease, 12);
 TS_CHECK_OFFSET(CreateWorldDisease, diseaseCount, 4);
 
 /* Frame-direct. */
+/* EndFrame's dt must be finite and >= 0 (0: no physics); another dt is
+   reported and the frame closes without physics. A frame with dt > 0 runs
+   max(trunc(carried + dt) * 5, 1) steps of 0.2 s, but one cycle (the frames an
+   ExchangeFrame releases) runs at most SIM_MAX_STEPS_PER_CYCLE steps, 40 s of
+   game time; time beyond the cap is dropped with a report. Thirty waiting
+   frames (the most a backlog holds) of one second each run 150 steps. */
+#define SIM_MAX_STEPS_PER_CYCLE 200
 typedef struct EndFramePayload {
     float dt; /* seconds of game time; <= 0 means no physics */
     int32_t minX, minY, maxX, maxY; /* active region, game cells, max exclusive */

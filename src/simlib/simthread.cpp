@@ -123,7 +123,9 @@ void SimThread::StopAndJoin() {
 
 int32_t SimThread::StepsFor(float dt) {
     float a = timeAccumulator_ + dt;
-    int32_t steps = std::max(TruncToInt32(a * 5.0f), 1);
+    // Beyond the 32-bit range the truncation would give INT32_MIN: saturate.
+    const float wanted = a * 5.0f;
+    int32_t steps = wanted >= 2147483648.0f ? INT32_MAX : std::max(TruncToInt32(wanted), 1);
     a = a - float(steps) * 0.2f;
     // Time not filled is carried; a debt is forgotten.
     timeAccumulator_ = a > 0.0f ? a : 0.0f;
@@ -138,10 +140,23 @@ void SimThread::RunCycle() {
     RunConduitRemovalPass();
     const size_t n = frameManager_.TakeReadyFrames();
     std::memset(world.cellFlow.data(), 0, world.cellFlow.size() * sizeof(CellFlow));
+    int32_t budget = SIM_MAX_STEPS_PER_CYCLE;
+    bool capped = false;
     for (size_t i = 0; i < n; ++i) {
         const float dt = frameManager_.ApplyPendingFrame(world);
-        if (dt > 0.0f) {
-            const int32_t steps = StepsFor(dt);
+        int32_t steps = dt > 0.0f ? StepsFor(dt) : 0;
+        if (steps > budget) {
+            // The host waits for this cycle: its length stays bounded. One report a cycle.
+            if (!capped)
+                TS_WARN("a cycle runs at most %d steps: frame %zu asked %d with %d left, the rest of the cycle's "
+                        "game time is dropped",
+                        SIM_MAX_STEPS_PER_CYCLE, i, steps, budget);
+            capped = true;
+            steps = budget;
+            timeAccumulator_ = 0.0f;
+        }
+        budget -= steps;
+        if (steps > 0) {
             for (int32_t s = 0; s < steps; ++s) Step(*stepContext_, world);
         } else {
             world.Snapshot();

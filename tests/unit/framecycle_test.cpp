@@ -2,7 +2,9 @@
 // their result records one exchange later, and the frame bookkeeping.
 #include <cmath>
 #include <cstring>
+#include <vector>
 
+#include "hostapi/runtime.h"
 #include "unit/inprocesshost.h"
 
 namespace tstest {
@@ -86,6 +88,41 @@ TEST_F(FrameCycle, MassFromMessagesIsCapped) {
     ASSERT_EQ(r->massEmitterOutputsCount, 1);
     EXPECT_EQ(r->massEmitterOutputs[0].mass, 1e9f);
     EXPECT_EQ(ReportCount(), 4u);
+}
+
+// A frame's dt must be finite and >= 0, and one cycle runs a bounded number
+// of steps: no host value can keep the sim thread (and the host waiting on
+// it) busy for long.
+TEST_F(FrameCycle, DtIsCheckedAndStepsPerCycleCapped) {
+    Start(MixedPlan());
+    struct Case {
+        std::vector<float> dts;
+        int steps;
+        bool reported;
+    };
+    const std::vector<Case> cases = {
+        {{0.5f}, 2, false},                      // leaves 0.1 s carried
+        {{1e3f}, SIM_MAX_STEPS_PER_CYCLE, true},  // 5000 asked; the carried time is dropped
+        {{1.0f}, 5, false},
+        {{INFINITY}, 0, true},
+        {{NAN}, 0, true},
+        {{-1.0f}, 0, true},
+        {std::vector<float>(30, 1.0f), 150, false},  // a full backlog of one-second frames
+        {std::vector<float>(30, 2.0f), SIM_MAX_STEPS_PER_CYCLE, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.dts.front());
+        {
+            std::lock_guard<std::mutex> guard(reportLock);
+            reports.clear();
+        }
+        const uint16_t before = ts::GetRuntime().simData->stepCounter;
+        for (float dt : c.dts) EndFrame(dt);
+        Exchange();
+        Exchange();
+        EXPECT_EQ(int(uint16_t(ts::GetRuntime().simData->stepCounter - before)), c.steps);
+        EXPECT_EQ(ReportCount() > 0, c.reported);
+    }
 }
 
 TEST_F(FrameCycle, CellSettingsAndDiseaseMessages) {

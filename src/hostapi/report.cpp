@@ -5,6 +5,7 @@
 #include <string>
 
 #include "diagnostics/stackwalk.h"
+#include "hostapi/catchall.h"
 #include "hostapi/runtime.h"
 #include "tesselsim/tesselsim.h"
 
@@ -23,12 +24,21 @@ void ReportAssertion(const char* file, int32_t line, const char* format, ...) {
     } else {
         tMessageBuffer[0] = '\0';
     }
-    // Leave out ReportAssertion itself: the stack starts at the reporting site.
-    const std::string stack = CallStackText(1);
+    // Nobody to tell: no stack walk either.
     HostCallback callback = CurrentHostCallback();
     if (callback == nullptr) return;
+    // Leave out ReportAssertion itself: the stack starts at the reporting site.
+    const std::string stack = CallStackText(1);
     SimAssertionReport record{stack.c_str(), tMessageBuffer, file, line};
     callback(SIM_CALLBACK_ASSERTION, &record);
+}
+
+void ReportCaught(const char* where, const char* what) noexcept {
+    try {
+        TS_WARN("%s failed: %s", where, what);
+    } catch (...) {
+        // Not even the report fits in memory: the failure value says enough.
+    }
 }
 
 }  // namespace ts

@@ -37,4 +37,9 @@ HostCallback CurrentHostCallback();
 // buffers and the tables.
 void Teardown();
 
+// Makes sure the library's threads are stopped and joined when the process
+// exits (or the library is unloaded) without SIM_Shutdown, before anything
+// they use is destroyed.
+void StopThreadsAtExit();
+
 }  // namespace ts

@@ -50,6 +50,11 @@ bool ValidateSave(const uint8_t* data, uint64_t size, SaveLayout& layout, std::s
 std::unique_ptr<World> ReadSaveIntoWorld(const uint8_t* data, const SaveLayout& layout,
                                          const ElementTable& elements, const DiseaseTable& diseases);
 
+// The world a validated save loads as, complete but for its thread and result
+// buffers: what LoadSaveGame installs.
+std::unique_ptr<World> WorldFromSave(const uint8_t* data, const SaveLayout& layout, const ElementTable& elements,
+                                     const DiseaseTable& diseases);
+
 // The temperature repair of old saves: cells of one element take the mean
 // temperature of their neighbours.
 void AverageTemperatureFix(World& world);

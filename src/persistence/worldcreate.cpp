@@ -1,4 +1,5 @@
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "hostapi/handlers.h"
@@ -127,7 +128,13 @@ uint64_t HandleCreateWorld(BinaryBufferReader& reader) {
         return 0;
     }
     std::string error;
-    std::unique_ptr<World> world = CreateWorldFromPayload(reader, rt.elementTable, rt.diseaseTable, error);
+    std::unique_ptr<World> world;
+    try {
+        // Built whole before the current world is replaced.
+        world = CreateWorldFromPayload(reader, rt.elementTable, rt.diseaseTable, error);
+    } catch (const std::bad_alloc&) {
+        error = "out of memory";
+    }
     if (!world) {
         TS_WARN("CreateWorld refused, previous world kept: %s", error.c_str());
         return 0;

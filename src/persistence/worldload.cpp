@@ -1,5 +1,6 @@
 #include <cmath>
 #include <cstring>
+#include <new>
 
 #include "hostapi/handlers.h"
 #include "hostapi/report.h"
@@ -187,6 +188,15 @@ void SettleWorld(World& world) {
     AverageTemperatureFix(world);
 }
 
+std::unique_ptr<World> WorldFromSave(const uint8_t* data, const SaveLayout& layout, const ElementTable& elements,
+                                     const DiseaseTable& diseases) {
+    std::unique_ptr<World> world = ReadSaveIntoWorld(data, layout, elements, diseases);
+    world->outputCollector.Clear();
+    FillBorder(*world);
+    world->Snapshot();
+    return world;
+}
+
 uint64_t HandleLoadSaveGame(BinaryBufferReader& reader) {
     Runtime& rt = GetRuntime();
     SaveLayout layout;
@@ -196,18 +206,43 @@ uint64_t HandleLoadSaveGame(BinaryBufferReader& reader) {
         TS_WARN("LoadSaveGame refused, current world kept: %s", error.c_str());
         return 0;
     }
-    // A running simulation is stopped before its world is replaced.
-    if (rt.simThread->IsRunning()) rt.simThread->StopAndJoin();
-    rt.exchange.Reset();
-    rt.simData.reset();
-    rt.simData = ReadSaveIntoWorld(reader.current(), layout, rt.elementTable, rt.diseaseTable);
+    // The new world and its result buffers are built before the current
+    // world is touched: a load that fails, out of memory included, leaves it
+    // running.
+    std::unique_ptr<World> world;
+    ResultBuffers buffers;
+    try {
+        world = WorldFromSave(reader.current(), layout, rt.elementTable, rt.diseaseTable);
+        buffers = HostExchange::BuildBuffers(*world);
+    } catch (const std::bad_alloc&) {
+        TS_WARN("LoadSaveGame refused, current world kept: out of memory for a %d x %d world", layout.width,
+                layout.height);
+        return 0;
+    }
     reader.Skip(reader.remaining());
-    World& world = *rt.simData;
-    world.outputCollector.Clear();
-    rt.exchange.Initialise(world);
-    FillBorder(world);
-    world.Snapshot();
-    rt.simThread->StartOn(world);
+    SimThread& thread = *rt.simThread;
+    const bool wasRunning = thread.IsRunning();
+    // A running simulation is stopped before its world is replaced.
+    if (wasRunning) thread.StopAndJoin();
+    rt.exchange.SwapBuffers(buffers);
+    rt.simData.swap(world);
+    try {
+        thread.StartOn(*rt.simData);
+    } catch (const std::exception& e) {
+        // Back to the previous world, running again if it ran.
+        rt.exchange.SwapBuffers(buffers);
+        rt.simData.swap(world);
+        TS_WARN("LoadSaveGame refused, previous world kept: the simulation thread could not be started (%s)",
+                e.what());
+        if (wasRunning) {
+            try {
+                thread.StartOn(*rt.simData);
+            } catch (const std::exception& again) {
+                TS_WARN("LoadSaveGame: the previous world's thread could not be restarted (%s)", again.what());
+            }
+        }
+        return 0;
+    }
     return reinterpret_cast<uint64_t>(BuildFrameResults(*rt.exchange.HostReadBuffer(), rt.frameResults));
 }
 

@@ -23,8 +23,8 @@ bool HostExchange::SubmitToSimThread(const ExchangeJob& job) {
         std::unique_lock<std::mutex> guard(handshakeLock_);
         if (!TS_CHECK(started_)) return false;
         frameDoneSignal_.wait(guard, [this] { return frameDone_; });
-        job(*buffers_[(index_ - 1) & 1], *buffers_[index_]);
-        index_ = (index_ - 1) & 1;
+        job(*HostReadBuffer(), *SimWriteBuffer());
+        results_.index = (results_.index - 1) & 1;
         frameDone_ = false;
     }
     releaseSignal_.notify_all();
@@ -39,21 +39,25 @@ void HostExchange::PublishAndWait() {
     releaseSignal_.wait(guard, [this] { return !frameDone_; });
 }
 
-void HostExchange::Initialise(const World& world) {
-    std::lock_guard<std::mutex> guard(handshakeLock_);
-    TS_CHECK(!started_);
-    for (auto& buffer : buffers_) {
+ResultBuffers HostExchange::BuildBuffers(const World& world) {
+    ResultBuffers built;
+    for (auto& buffer : built.buffers) {
         buffer = std::make_unique<GameData>(uint32_t(world.gameWidth()), uint32_t(world.gameHeight()));
         buffer->CopyCellsFrom(world);
     }
-    started_ = true;
+    return built;
+}
+
+void HostExchange::SwapBuffers(ResultBuffers& other) {
+    std::lock_guard<std::mutex> guard(handshakeLock_);
+    std::swap(results_, other);
+    frameDone_ = false;
+    started_ = results_.buffers[0] != nullptr;
 }
 
 void HostExchange::Reset() {
     std::lock_guard<std::mutex> guard(handshakeLock_);
-    buffers_[0].reset();
-    buffers_[1].reset();
-    index_ = 0;
+    results_ = ResultBuffers{};
     frameDone_ = false;
     started_ = false;
 }

@@ -13,16 +13,26 @@ WorkerPool::WorkerPool(int workers) {
     // How many jobs wait at once depends on thread timing: room for every
     // batch the step posts, so posting never allocates.
     queue_.reserve(256);
-    for (int i = 0; i < workers; ++i) workers_.emplace_back([this] { WorkerLoop(); });
+    try {
+        for (int i = 0; i < workers; ++i) workers_.emplace_back([this] { WorkerLoop(); });
+    } catch (...) {
+        // A worker that cannot be created: the ones already running stop
+        // (a joinable thread must not be destroyed), and the caller hears of it.
+        StopWorkers();
+        throw;
+    }
 }
 
-WorkerPool::~WorkerPool() {
+WorkerPool::~WorkerPool() { StopWorkers(); }
+
+void WorkerPool::StopWorkers() {
     {
         std::lock_guard<std::mutex> guard(lock_);
         stop_ = true;
     }
     workSignal_.notify_all();
     for (auto& worker : workers_) worker.join();
+    workers_.clear();
 }
 
 void WorkerPool::Post(Job* job) {

@@ -29,6 +29,7 @@ public:
 
 private:
     void WorkerLoop();
+    void StopWorkers();
 
     std::condition_variable jobDoneSignal_;
     std::condition_variable workSignal_;

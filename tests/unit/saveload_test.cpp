@@ -163,6 +163,17 @@ TEST_F(SaveLoad, HostValuesAreSanitisedOnCreateAndLoad) {
     EXPECT_EQ(target, SIM_MAX_TEMPERATURE);
 }
 
+TEST_F(SaveLoad, CreateWorldTooLargeForItsPayloadKeepsTheWorld) {
+    ASSERT_EQ(Send(SIM_MSG_CREATE_WORLD, WorldPlan(3, 2, kWater, 300.0f, 10.0f).Payload()), 6u);
+    const std::string before = SaveNow();
+    std::string huge = WorldPlan(3, 2, kWater, 300.0f, 10.0f).Payload();
+    const int32_t size[2] = {40000, 50000};
+    std::memcpy(huge.data(), size, 8);
+    EXPECT_EQ(Send(SIM_MSG_CREATE_WORLD, huge), 0u);
+    EXPECT_TRUE(Reported("CreateWorld refused"));
+    EXPECT_EQ(SaveNow(), before);
+}
+
 TEST_F(SaveLoad, ReplacedElementIdsAndAverageTemperatureFix) {
     // Give the table the replacement targets and the averaged element.
     elements.records[kSteam].id = 0x987DAC06u;

@@ -16,7 +16,7 @@ TS_API void SIM_Initialize(HostCallback callback) {
     rt.callback.store(callback, std::memory_order_release);
     rt.exchange.Reset();
     // One worker unless the build asks for more: results are the same for any count.
-    rt.simThread = std::make_unique<SimThread>(rt.exchange, TS_SIM_WORKERS);
+    rt.simThread = std::make_unique<SimThread>(rt.exchange, rt.simWorkers > 0 ? rt.simWorkers : TS_SIM_WORKERS);
 }
 
 TS_API void SIM_Shutdown(void) {

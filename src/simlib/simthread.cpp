@@ -135,23 +135,31 @@ void SimThread::RunCycle() {
     GameData* write = exchange_.SimWriteBuffer();
     GameData* read = exchange_.HostReadBuffer();
     std::lock_guard<std::mutex> cycle(exchange_.cycleLock);
+    StageClock clock(timings_ ? timings_->seconds : nullptr);
     RunConduitRemovalPass();
     const size_t n = frameManager_.TakeReadyFrames();
     std::memset(world.cellFlow.data(), 0, world.cellFlow.size() * sizeof(CellFlow));
+    clock.Lap(CycleTimings::Other);
     for (size_t i = 0; i < n; ++i) {
         const float dt = frameManager_.ApplyPendingFrame(world);
+        clock.Lap(CycleTimings::Apply);
         if (dt > 0.0f) {
             const int32_t steps = StepsFor(dt);
             for (int32_t s = 0; s < steps; ++s) Step(*stepContext_, world);
+            clock.Lap(CycleTimings::Steps);
         } else {
             world.Snapshot();
             for (auto& component : world.components) component->Publish(world);
+            clock.Lap(CycleTimings::Other);
         }
     }
     if (n == 0)
         for (auto& component : world.components) component->Publish(world);
     frameManager_.RetireAppliedFrames();
+    clock.Lap(CycleTimings::Other);
     PublishResults(world, *write, *read, uint32_t(n), *pool_, publishContext_);
+    clock.Lap(CycleTimings::Publish);
+    if (timings_) ++timings_->cycles;
 }
 
 void SimThread::Run() {

@@ -7,6 +7,7 @@
 //   HostCycle/<scene>/<w>x<h>/w<workers>  one frame of dt 0.2 through
 //                                         SIM_HandleMessage, exchange to exchange
 #include <benchmark/benchmark.h>
+#include <time.h>
 
 #include <algorithm>
 #include <chrono>
@@ -45,64 +46,85 @@ std::unique_ptr<ts::World> MakeScene(int64_t scene, int32_t gw, int32_t gh) {
 // largest worlds to keep the run short.
 int WarmUpSteps(size_t cells) { return cells > 4'000'000 ? 3 : cells > 500'000 ? 10 : 30; }
 
-// The median of `runs` timings of `f`: the machines are shared, and a median
-// shrugs off the runs another process interrupted.
-template <class F>
-double MedianSeconds(int runs, F&& f) {
-    std::vector<double> t;
-    for (int i = 0; i < runs; ++i) {
-        const auto start = Clock::now();
-        f();
-        benchmark::ClobberMemory();
-        t.push_back(Seconds(start));
-    }
-    std::sort(t.begin(), t.end());
-    return t[t.size() / 2];
+// CPU seconds of every thread of the process: on a machine shared with
+// other work this counts what the run did, not the time it waited for a core.
+double ProcessCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
 }
 
-// One Snapshot (the ten cell arrays copied whole): the step's yardstick.
-double SnapshotSeconds(ts::World& world) {
-    world.Snapshot();
-    return MedianSeconds(world.cellCount() > 4'000'000 ? 5 : 21, [&] { world.Snapshot(); });
-}
+// Wall and CPU seconds of one run of something.
+struct Cost {
+    double wall = 0.0;
+    double cpu = 0.0;
+};
 
-// One memcpy of 22 bytes per cell (the ten arrays' width): the host cycle's yardstick.
-double MemcpySeconds(size_t cells) {
-    std::vector<uint8_t> from(22 * cells, 1), to(22 * cells, 0);
-    std::memcpy(to.data(), from.data(), from.size());
-    return MedianSeconds(cells > 4'000'000 ? 5 : 21, [&] { std::memcpy(to.data(), from.data(), from.size()); });
-}
-
-// Times one iteration each, for the median.
+// Times one run each; the median shrugs off the runs another process interrupted.
 class IterationTimes {
 public:
-    explicit IterationTimes(benchmark::State& state) { times_.reserve(size_t(state.max_iterations)); }
+    explicit IterationTimes(size_t expected = 0) { times_.reserve(expected); }
     template <class F>
     void Time(F&& f) {
         const auto start = Clock::now();
+        const double cpu = ProcessCpuSeconds();
         f();
-        times_.push_back(Seconds(start));
+        benchmark::ClobberMemory();
+        times_.push_back(Cost{Seconds(start), ProcessCpuSeconds() - cpu});
     }
-    double Median() {
-        std::sort(times_.begin(), times_.end());
-        return times_.empty() ? 0.0 : times_[times_.size() / 2];
+    Cost Median() const {
+        std::vector<double> wall, cpu;
+        for (const Cost& c : times_) {
+            wall.push_back(c.wall);
+            cpu.push_back(c.cpu);
+        }
+        return Cost{MedianOf(wall), MedianOf(cpu)};
     }
-    double Mean() const {
+    double MeanWall() const {
         double sum = 0.0;
-        for (double t : times_) sum += t;
+        for (const Cost& c : times_) sum += c.wall;
         return times_.empty() ? 0.0 : sum / double(times_.size());
     }
 
 private:
-    std::vector<double> times_;
+    static double MedianOf(std::vector<double>& v) {
+        std::sort(v.begin(), v.end());
+        return v.empty() ? 0.0 : v[v.size() / 2];
+    }
+    std::vector<Cost> times_;
 };
 
-void SetPerCell(benchmark::State& state, IterationTimes& times, double cells, double yardstick) {
-    const double median = times.Median();
-    state.counters["ns_per_cell"] = median / cells * 1e9;
-    state.counters["copies"] = median / yardstick;
-    state.counters["copies_mean"] = times.Mean() / yardstick;
-    state.counters["yardstick_ms"] = yardstick * 1e3;
+template <class F>
+Cost MedianCost(int runs, F&& f) {
+    IterationTimes times{size_t(runs)};
+    for (int i = 0; i < runs; ++i) times.Time(f);
+    return times.Median();
+}
+
+// One Snapshot (the ten cell arrays copied whole): the step's yardstick.
+Cost SnapshotCost(ts::World& world) {
+    world.Snapshot();
+    return MedianCost(world.cellCount() > 4'000'000 ? 5 : 21, [&] { world.Snapshot(); });
+}
+
+// One memcpy of 22 bytes per cell (the ten arrays' width): the host cycle's yardstick.
+Cost MemcpyCost(size_t cells) {
+    std::vector<uint8_t> from(22 * cells, 1), to(22 * cells, 0);
+    std::memcpy(to.data(), from.data(), from.size());
+    return MedianCost(cells > 4'000'000 ? 5 : 21, [&] { std::memcpy(to.data(), from.data(), from.size()); });
+}
+
+// `copies`: median wall time over the yardstick's; `cpu_copies` the same in
+// CPU time of the whole process (all threads), the steadier figure when the
+// machine is busy with other work.
+void SetPerCell(benchmark::State& state, const IterationTimes& times, double cells, Cost yardstick) {
+    const Cost median = times.Median();
+    state.counters["ns_per_cell"] = median.wall / cells * 1e9;
+    state.counters["copies"] = median.wall / yardstick.wall;
+    state.counters["copies_mean"] = times.MeanWall() / yardstick.wall;
+    state.counters["cpu_ns_per_cell"] = median.cpu / cells * 1e9;
+    state.counters["cpu_copies"] = median.cpu / yardstick.cpu;
+    state.counters["yardstick_ms"] = yardstick.wall * 1e3;
     state.counters["cells"] = cells;
 }
 
@@ -118,6 +140,7 @@ void BM_Step(benchmark::State& state, Config config) {
     ts::WorkerPool pool(config.workers);
     ts::StepContext context(pool);
     int step = 0;
+    ts::SetFlushToZeroMode();  // as on the sim thread, which runs the step
     auto advance = [&] {
         // The settled scene's pour, as a host would keep it going.
         if (scene == kSettled && step++ % 10 == 0) tsscene::Pour(SharedTables(), *world);
@@ -125,13 +148,14 @@ void BM_Step(benchmark::State& state, Config config) {
         world->outputCollector.Clear();
     };
     for (int i = WarmUpSteps(world->cellCount()); i > 0; --i) advance();
-    const double copy = SnapshotSeconds(*world);
+    const Cost yardstick = SnapshotCost(*world);
+    const double copy = yardstick.wall;
     ts::StepTimings timings;
     context.timings = &timings;
-    IterationTimes times(state);
+    IterationTimes times{size_t(state.max_iterations)};
     for (auto _ : state) times.Time(advance);
     context.timings = nullptr;
-    SetPerCell(state, times, double(world->cellCount()), copy);
+    SetPerCell(state, times, double(world->cellCount()), yardstick);
     for (size_t s = 0; s < size_t(ts::StepStage::Count); ++s)
         state.counters[std::string("c_") + ts::StepStageName(ts::StepStage(s))] =
             timings.seconds[s] / double(timings.steps) / copy;
@@ -198,14 +222,15 @@ void BM_HostCycle(benchmark::State& state, Config config) {
         benchmark::DoNotOptimize(Send(SIM_MSG_EXCHANGE_FRAME, grid));
     };
     for (int i = WarmUpSteps(size_t(gw) * size_t(gh)); i > 0; --i) frame();
-    const double copy = MemcpySeconds(size_t(gw) * size_t(gh));
+    const Cost yardstick = MemcpyCost(size_t(gw) * size_t(gh));
+    const double copy = yardstick.wall;
     {
         std::lock_guard<std::mutex> guard(rt.exchange.cycleLock);
         timings = ts::CycleTimings{};
     }
-    IterationTimes times(state);
+    IterationTimes times{size_t(state.max_iterations)};
     for (auto _ : state) times.Time(frame);
-    const double perCycle = times.Mean();
+    const double perCycle = times.MeanWall();
     ts::CycleTimings seen;
     {
         std::lock_guard<std::mutex> guard(rt.exchange.cycleLock);
@@ -215,8 +240,8 @@ void BM_HostCycle(benchmark::State& state, Config config) {
     rt.simWorkers = 0;
 
     const double cycles = double(seen.cycles);
-    SetPerCell(state, times, double(gw) * double(gh), copy);
-    state.counters["cycles_per_s"] = 1.0 / times.Median();
+    SetPerCell(state, times, double(gw) * double(gh), yardstick);
+    state.counters["cycles_per_s"] = 1.0 / times.Median().wall;
     double simSeconds = 0.0;
     const char* cycleNames[] = {"other", "apply", "steps", "publish"};
     for (int s = 0; s < ts::CycleTimings::StageCount; ++s) {

@@ -73,7 +73,7 @@ void RunHeatPass(StepContext& context, World& world) {
 }
 
 void RunHeatPass(StepContext& context, World& world, StageClock& clock) {
-    context.heatScratch.Resize(world.cellCount());
+    context.heatScratch.Resize(world.cellCount(), world.width, world.height);
     RunBands(context, world, StepJob::Phase::ComputePairs);
     clock.Lap(size_t(StepStage::HeatCompute));
     RunBands(context, world, StepJob::Phase::ApplyPairs);
@@ -112,14 +112,16 @@ void Step(StepContext& context, World& world) {
     state.scanDirection = -state.scanDirection;
     world.Snapshot();
     lap(StepStage::Snapshots);
+    // Later snapshots copy only what the passes since the last one can have
+    // written: the rows the heat pass wrote, then the seven arrays passes write.
     RunHeatPass(context, world, clock);
-    world.Snapshot();
+    SnapshotAfterHeat(world, context.heatScratch);
     lap(StepStage::Snapshots);
     GasPressurePass(world, state.scanDirection);
     lap(StepStage::GasPressure);
     GasMixingPass(world, state.scanDirection);
     lap(StepStage::GasMixing);
-    world.Snapshot();
+    world.cells.CopyPassWrittenFrom(world.updatedCells);
     lap(StepStage::Snapshots);
     MergeWorkerOutputs(context, world);
     lap(StepStage::MergeOutputs);
@@ -129,7 +131,7 @@ void Step(StepContext& context, World& world) {
         lap(StepStage::LiquidFlow);
         LiquidMixingPass(world, state.scanDirection);
         lap(StepStage::LiquidMixing);
-        world.Snapshot();
+        world.cells.CopyPassWrittenFrom(world.updatedCells);
         lap(StepStage::Snapshots);
     }
     DiseaseSpreadPass(world);

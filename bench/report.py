@@ -173,11 +173,11 @@ def main():
         s = find("Step", "mixed", 1024, workers)
         check(f"mixed 1024x1024 step, {workers} worker(s), cpu copies", s and s["cpu_copies"], limit,
               wall=s and s["copies"])
-    s, c = find("Step", "mixed", 1024, 1), find("HostCycle", "mixed", 1024, 1)
-    if s and c:
-        check("mixed 1024x1024 whole cycle / step (cpu time), 1 worker",
-              c["cpu_ns_per_cell"] * c["cells"] / (s["cpu_ns_per_cell"] * s["cells"]), 1.3,
-              wall=c["ns_per_cell"] * c["cells"] / (s["ns_per_cell"] * s["cells"]))
+    c = find("HostCycle", "mixed", 1024, 1)
+    if c:
+        # Within the one benchmark: the mean cycle over the mean time of its step.
+        check("mixed 1024x1024 whole cycle / its step (wall-time means), 1 worker",
+              c["copies_mean"] / c["c_steps"], 1.3)
     for scene in ("settled", "mixed"):
         series = [r["cpu_ns_per_cell"] for r in steps if r["scene"] == scene and r["workers"] == 1]
         if len(series) > 1:

@@ -163,6 +163,13 @@ void BM_Step(benchmark::State& state, Config config) {
     size_t pairs = 0;
     for (uint8_t m : context.heatScratch.pairMask) pairs += size_t((m & 1) + ((m >> 1) & 1));
     state.counters["pairs_per_cell"] = double(pairs) / double(world->cellCount());
+    // Share of the interior's row segments (a row of one 32-column chunk) the heat pass skipped.
+    const ts::HeatPassScratch& heat = context.heatScratch;
+    size_t quiet = 0, segments = 0;
+    for (int32_t y = 1; y < world->height - 1; ++y)
+        for (int32_t x = 1; x < world->width - 1; x += 32, ++segments)
+            quiet += heat.quietSegment[size_t(y) * size_t(heat.chunkColumns) + size_t((x - 1) / 32)];
+    state.counters["heat_skipped"] = double(quiet) / double(segments);
 }
 
 // ------------------------------------------------------------- host cycle

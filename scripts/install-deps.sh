@@ -2,7 +2,8 @@
 # Installs the Debian packages the build and the tests need, when missing.
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          libdw-dev libunwind-dev nlohmann-json3-dev lldb binutils)
+          libdw-dev libunwind-dev nlohmann-json3-dev lldb binutils
+          clang libclang-rt-14-dev)  # the fuzz targets: clang and its libFuzzer runtime
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -55,7 +55,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int32_t diseases = int32_t(rt.diseaseTable.records.size());
     if (elements == 0 || KnownSpreadOverflow(rt.diseaseTable)) return 0;
     bool plausible = true;
-    for (const ElementRecord& r : rt.elementTable.records) plausible = plausible && PlausibleMatter(r);
+    for (const ElementRecord& r : rt.elementTable.records) {
+        plausible = plausible && PlausibleMatter(r);
+        // The border holds 9999 kg at 0 K: only a solid border keeps that out of the world.
+        if (r.id == SIM_BORDER_ELEMENT_ID) plausible = plausible && (r.stateFlags & SIM_STATE_MASK) == SIM_STATE_SOLID;
+    }
 
     // Every element at its default temperature and mass (made safe for the
     // world's invariants), germs of each disease in turn.

@@ -23,10 +23,11 @@ void ReportAssertion(const char* file, int32_t line, const char* format, ...) {
     } else {
         tMessageBuffer[0] = '\0';
     }
-    // Leave out ReportAssertion itself: the stack starts at the reporting site.
-    const std::string stack = CallStackText(1);
+    // Walking and symbolising the stack is the costly part: only for a listener.
     HostCallback callback = CurrentHostCallback();
     if (callback == nullptr) return;
+    // Leave out ReportAssertion itself: the stack starts at the reporting site.
+    const std::string stack = CallStackText(1);
     SimAssertionReport record{stack.c_str(), tMessageBuffer, file, line};
     callback(SIM_CALLBACK_ASSERTION, &record);
 }

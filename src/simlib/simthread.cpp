@@ -39,6 +39,15 @@ void HostExchange::PublishAndWait() {
     releaseSignal_.wait(guard, [this] { return !frameDone_; });
 }
 
+void HostExchange::RunBetweenCycles(const std::function<void()>& job) {
+    std::unique_lock<std::mutex> guard(handshakeLock_);
+    if (!TS_CHECK(started_)) return;
+    frameDoneSignal_.wait(guard, [this] { return frameDone_; });
+    // The sim thread leaves its park only once frameDone_ is cleared, which
+    // needs this lock.
+    job();
+}
+
 void HostExchange::Initialise(const World& world) {
     std::lock_guard<std::mutex> guard(handshakeLock_);
     TS_CHECK(!started_);

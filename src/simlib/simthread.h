@@ -32,6 +32,9 @@ public:
     bool SubmitToSimThread(const ExchangeJob& job);
     // Sim thread: marks the cycle's results complete and parks until released.
     void PublishAndWait();
+    // Host thread, with the sim thread running: waits until the released cycle
+    // has published and runs `job` while the thread stays parked.
+    void RunBetweenCycles(const std::function<void()>& job);
 
     GameData* SimWriteBuffer() { return buffers_[index_].get(); }
     GameData* HostReadBuffer() { return buffers_[(index_ - 1) & 1].get(); }

@@ -1,15 +1,19 @@
 # Two entry points: `make test` and `make demo`. Both install missing Debian
 # packages first (as root), then configure and build with the CMake presets.
-.PHONY: test demo deps build asan tsan clean
+.PHONY: test demo deps test-deps build asan tsan clean
 
 deps:
 	@./scripts/install-deps.sh
+
+# The tests also open the recording page in a headless browser.
+test-deps:
+	@./scripts/install-deps.sh --with-browser
 
 build: deps
 	cmake --preset default >/dev/null
 	cmake --build --preset default
 
-test: build
+test: test-deps build
 	ctest --preset default
 
 asan: deps
@@ -22,8 +26,11 @@ tsan: deps
 	cmake --build --preset tsan
 	ctest --preset tsan
 
-demo: build
-	./build/default/tools/tesselsim-demo
+# Builds only the library and the tool, then runs the built-in scene.
+demo: deps
+	cmake --preset default >/dev/null
+	cmake --build --preset default --target tessel
+	./build/default/tools/tessel demo -o out/demo
 
 clean:
-	rm -rf build
+	rm -rf build out

@@ -5,7 +5,6 @@
 #include <cfloat>
 #include <cmath>
 
-#include "hostapi/logger.h"
 #include "hostapi/report.h"
 #include "hostapi/runtime.h"
 #include "simlib/simframemanager.h"
@@ -48,7 +47,7 @@ bool ConduitTemperatureManager::Contents(const ElementTable& elements, float tem
         if (!TS_CHECK_AS(contents_temperature <= SIM_MAX_TEMPERATURE, "contents_temperature <= SIM_MAX_TEMPERATURE"))
             return false;
     } else if (!(contents_temperature <= SIM_MAX_TEMPERATURE)) {
-        TS_LOG("Contents have invalid temperature %f. Resetting to default.", double(contents_temperature));
+        TS_WARN("Contents have invalid temperature %f. Resetting to default.", double(contents_temperature));
         contents_temperature = contents_elem.defaultTemperature;
     }
     entry.temperature = contents_temperature;
@@ -75,8 +74,8 @@ void ConduitTemperatureManager::SetEntry(const ElementTable& elements, uint32_t 
                                          uint32_t elementId) {
     ConduitEntry* entry = Find(h);
     if (entry == nullptr) {
-        TS_LOG("ConduitTemperatureManager::Set called with bad handle: V=%d, Idx=%d, ArraySize=%d",
-               int(handle::Version(h)), int(handle::Index(h)), int(count()));
+        TS_WARN("ConduitTemperatureManager::Set called with bad handle: V=%d, Idx=%d, ArraySize=%d",
+                int(handle::Version(h)), int(handle::Index(h)), int(count()));
         return;
     }
     ConduitEntry updated = *entry;

@@ -14,6 +14,8 @@
 #include <mutex>
 
 #include "diagnostics/minidump.h"
+#include "diagnostics/processthreads.h"
+#include "diagnostics/signalsafe.h"
 #include "diagnostics/stackwalk.h"
 #include "hostapi/runtime.h"
 #include "tesselsim/tesselsim.h"
@@ -33,8 +35,24 @@ constexpr int kCrashSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTR
 
 // The report is made in steps. A fault inside one step (the stack walk
 // allocates and may meet a heap the crash broke) skips to the next step
-// instead of killing the process before it ends the proper way.
-enum Step : int { kCheckDebugger, kWriteDump, kCloseDump, kWalkStack, kCallHost, kDone };
+// instead of killing the process before it ends the proper way. The other
+// threads stay stopped from their gathering until the dump is written, and
+// are let go before the host is called.
+enum Step : int {
+    kCheckDebugger,
+    kCreateDump,
+    kGatherThreads,
+    kWriteDump,
+    kReleaseThreads,
+    kCloseDump,
+    kWalkStack,
+    kCallHost,
+    kDone
+};
+
+// How long the other threads get to answer: they normally take microseconds;
+// one that blocks the signal is described without its answer after this.
+constexpr int64_t kGatherTimeout = 1000 * 1000 * 1000;
 
 std::mutex installLock;
 bool installed = false;
@@ -58,18 +76,14 @@ ucontext_t* crashContext = nullptr;
 siginfo_t* crashInfo = nullptr;
 int dumpFd = -1;
 volatile sig_atomic_t dumpWritten = 0;
+GatheredThreads otherThreads{nullptr, 0};
 HostCallback crashCallback = nullptr;
 char dumpPath[kDumpPathCapacity];
 char stackText[kStackTextCapacity];
 char statusText[4096];
 
-pid_t CurrentThreadId() { return static_cast<pid_t>(syscall(SYS_gettid)); }
-
-int64_t MonotonicNanoseconds() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
+using signalsafe::CurrentThreadId;
+using signalsafe::MonotonicNanoseconds;
 
 // A debugger shows as the tracer in the process status.
 bool DebuggerAttached() {
@@ -96,7 +110,7 @@ bool DebuggerAttached() {
     return false;
 }
 
-void WriteDump() {
+void CreateDumpFile() {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
     const LocalZoneTable& zone = zoneTables[activeZone.load(std::memory_order_acquire)];
@@ -104,12 +118,17 @@ void WriteDump() {
     FormatDumpName(CivilTimeOf(local), dumpPath, sizeof dumpPath);
     // The dump holds process memory: readable by its owner only.
     dumpFd = open(dumpPath, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+}
+
+void WriteDump() {
     if (dumpFd < 0) return;
     DumpRequest request;
     request.signal = crashSignal;
     request.info = crashInfo;
     request.context = crashContext;
     request.threadId = CurrentThreadId();
+    request.otherThreads = otherThreads.threads;
+    request.otherThreadCount = otherThreads.count;
     dumpWritten = WriteMinidump(dumpFd, request) ? 1 : 0;
 }
 
@@ -119,8 +138,18 @@ void RunStep(int step) {
             // The debugger sees the signal as if we were not here.
             if (DebuggerAttached()) nextStep = kDone;
             break;
+        case kCreateDump:
+            CreateDumpFile();
+            break;
+        case kGatherThreads:
+            // Without a file to write there is no reason to stop anyone.
+            if (dumpFd >= 0) otherThreads = GatherOtherThreads(CurrentThreadId(), kGatherTimeout);
+            break;
         case kWriteDump:
             WriteDump();
+            break;
+        case kReleaseThreads:
+            ReleaseThreads();
             break;
         case kCloseDump:
             if (dumpFd >= 0 && close(dumpFd) != 0) dumpWritten = 0;
@@ -223,6 +252,7 @@ void OnCrashSignal(int signal, siginfo_t* info, void* context) {
     crashContext = static_cast<ucontext_t*>(context);
     dumpWritten = 0;
     dumpFd = -1;
+    otherThreads = GatheredThreads{nullptr, 0};
     crashCallback = nullptr;
     dumpPath[0] = '\0';
     stackText[0] = '\0';

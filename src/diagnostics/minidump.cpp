@@ -1,387 +1,59 @@
 #include "diagnostics/minidump.h"
 
 #include <cpuid.h>
-#include <elf.h>
-#include <fcntl.h>
-#include <sys/auxv.h>
 #include <sys/syscall.h>
-#include <sys/uio.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
-#include <cstddef>
 #include <cstring>
 #include <ctime>
+
+#include "diagnostics/minidumpformat.h"
+#include "diagnostics/procmaps.h"
+#include "diagnostics/signalsafe.h"
 
 namespace ts {
 namespace {
 
-// ---------------------------------------------------------------------------
-// The file format. Structures are packed to 4 bytes, as the format lays them
-// out; every size is checked below.
-
-constexpr uint32_t kSignature = 0x504d444d;  // "MDMP"
-constexpr uint32_t kVersion = 0xa793;
-constexpr uint16_t kArchitectureAmd64 = 9;
-constexpr uint32_t kPlatformLinux = 0x8201;
-constexpr uint32_t kCvSignatureElfBuildId = 0x4270454c;  // "LEpB": a GNU build id follows
-constexpr uint32_t kMiscProcessId = 0x1;
-// Context flags: x86-64 context with control, integer, segment and floating-point registers.
-constexpr uint32_t kContextAmd64 = 0x00100000;
-constexpr uint32_t kContextFull = kContextAmd64 | 0x1 | 0x2 | 0x4 | 0x8;
-
-#pragma pack(push, 4)
-struct LocationDescriptor {
-    uint32_t dataSize;
-    uint32_t rva;
-};
-struct MemoryDescriptor {
-    uint64_t startOfMemoryRange;
-    LocationDescriptor memory;
-};
-struct Header {
-    uint32_t signature;
-    uint32_t version;
-    uint32_t numberOfStreams;
-    uint32_t streamDirectoryRva;
-    uint32_t checkSum;
-    uint32_t timeDateStamp;
-    uint64_t flags;
-};
-struct DirectoryEntry {
-    uint32_t streamType;
-    LocationDescriptor location;
-};
-struct ThreadRecord {
-    uint32_t threadId;
-    uint32_t suspendCount;
-    uint32_t priorityClass;
-    uint32_t priority;
-    uint64_t teb;
-    MemoryDescriptor stack;
-    LocationDescriptor threadContext;
-};
-struct ModuleRecord {
-    uint64_t baseOfImage;
-    uint32_t sizeOfImage;
-    uint32_t checkSum;
-    uint32_t timeDateStamp;
-    uint32_t moduleNameRva;
-    uint32_t versionInfo[13];
-    LocationDescriptor cvRecord;
-    LocationDescriptor miscRecord;
-    uint64_t reserved0;
-    uint64_t reserved1;
-};
-struct ExceptionRecord {
-    uint32_t exceptionCode;
-    uint32_t exceptionFlags;
-    uint64_t exceptionRecord;
-    uint64_t exceptionAddress;
-    uint32_t numberParameters;
-    uint32_t unusedAlignment;
-    uint64_t exceptionInformation[15];
-};
-struct ExceptionStream {
-    uint32_t threadId;
-    uint32_t alignment;
-    ExceptionRecord exception;
-    LocationDescriptor threadContext;
-};
-struct SystemInfo {
-    uint16_t processorArchitecture;
-    uint16_t processorLevel;
-    uint16_t processorRevision;
-    uint8_t numberOfProcessors;
-    uint8_t productType;
-    uint32_t majorVersion;
-    uint32_t minorVersion;
-    uint32_t buildNumber;
-    uint32_t platformId;
-    uint32_t csdVersionRva;
-    uint16_t suiteMask;
-    uint16_t reserved2;
-    uint32_t vendorId[3];
-    uint32_t versionInformation;
-    uint32_t featureInformation;
-    uint32_t amdExtendedCpuFeatures;
-};
-struct MiscInfo {
-    uint32_t sizeOfInfo;
-    uint32_t flags1;
-    uint32_t processId;
-    uint32_t processCreateTime;
-    uint32_t processUserTime;
-    uint32_t processKernelTime;
-};
-struct ContextAmd64 {
-    uint64_t home[6];
-    uint32_t contextFlags;
-    uint32_t mxCsr;
-    uint16_t segCs, segDs, segEs, segFs, segGs, segSs;
-    uint32_t eFlags;
-    uint64_t dr0, dr1, dr2, dr3, dr6, dr7;
-    uint64_t rax, rcx, rdx, rbx, rsp, rbp, rsi, rdi;
-    uint64_t r8, r9, r10, r11, r12, r13, r14, r15;
-    uint64_t rip;
-    uint8_t fltSave[512];  // the FXSAVE image, as the kernel saves it
-    uint8_t vectorRegister[26 * 16];
-    uint64_t vectorControl;
-    uint64_t debugControl;
-    uint64_t lastBranchToRip;
-    uint64_t lastBranchFromRip;
-    uint64_t lastExceptionToRip;
-    uint64_t lastExceptionFromRip;
-};
-#pragma pack(pop)
-
-static_assert(sizeof(LocationDescriptor) == 8);
-static_assert(sizeof(MemoryDescriptor) == 16);
-static_assert(sizeof(Header) == 32);
-static_assert(sizeof(DirectoryEntry) == 12);
-static_assert(sizeof(ThreadRecord) == 48);
-static_assert(sizeof(ModuleRecord) == 108);
-static_assert(sizeof(ExceptionRecord) == 152);
-static_assert(sizeof(ExceptionStream) == 168);
-static_assert(sizeof(SystemInfo) == 56);
-static_assert(sizeof(MiscInfo) == 24);
-static_assert(sizeof(ContextAmd64) == 1232);
-static_assert(offsetof(ContextAmd64, contextFlags) == 0x30);
-static_assert(offsetof(ContextAmd64, rax) == 0x78);
-static_assert(offsetof(ContextAmd64, rip) == 0xf8);
-static_assert(offsetof(ContextAmd64, fltSave) == 0x100);
-static_assert(offsetof(ContextAmd64, vectorControl) == 0x4a0);
+using namespace minidump;
+using namespace signalsafe;
+using procmaps::Mapping;
+using procmaps::MappingAt;
 
 // ---------------------------------------------------------------------------
 // Storage. All of it is static: the writer runs inside a signal handler.
 
-constexpr std::size_t kMapsCapacity = 1 << 20;
 constexpr std::size_t kStatusCapacity = 16 << 10;
-constexpr std::size_t kMaxMappings = 16384;
-constexpr std::size_t kMaxModules = 2048;
-constexpr std::size_t kMaxBuildId = 64;
-constexpr std::size_t kStackLimit = 512 << 10;  // bytes of stack kept above the stack pointer
-constexpr std::size_t kRedZone = 128;           // below the stack pointer, used by leaf functions
-constexpr std::size_t kCodeAround = 256;        // bytes of code kept on each side of the instruction pointer
-constexpr std::size_t kStreamCount = 8;
+constexpr std::size_t kStackLimit = 512 << 10;       // bytes of the crashing thread's stack kept above its pointer
+constexpr std::size_t kOtherStackLimit = 256 << 10;  // ... and of every other thread's
+constexpr std::size_t kRedZone = 128;                // below the stack pointer, used by leaf functions
+constexpr std::size_t kCodeAround = 256;             // bytes of code kept on each side of the instruction pointer
+constexpr std::size_t kStreamCount = 9;
+constexpr std::size_t kMaxThreads = kMaxGatheredThreads + 1;
+constexpr std::size_t kMaxMemoryRanges = kMaxThreads + 1;  // every stack and the code at the crash
 
-struct Mapping {
-    uint64_t start;
-    uint64_t end;
-    uint64_t offset;
-    uint64_t inode;
-    const char* path;  // into mapsText, not NUL-terminated
-    uint32_t pathLength;
-    bool readable;
-    bool executable;
+// One thread of the thread list, as written.
+struct DumpThread {
+    uint32_t threadId;
+    LocationDescriptor context;
+    MemoryDescriptor stack;
+    char name[16];
 };
 
-struct ModuleEntry {
-    uint64_t base;
-    uint64_t end;
-    const char* path;
-    uint32_t pathLength;
-    uint8_t buildId[kMaxBuildId];
-    uint32_t buildIdSize;
-    uint32_t nameRva;
-    uint32_t cvRva;
-    uint32_t cvSize;
-};
-
-char mapsText[kMapsCapacity];
-std::size_t mapsLength;
 char statusText[kStatusCapacity];
 std::size_t statusLength;
-Mapping mappings[kMaxMappings];
-std::size_t mappingCount;
-ModuleEntry modules[kMaxModules];
-std::size_t moduleCount;
 char16_t wideText[8192];
 char writeBuffer[64 << 10];
 const uint8_t zeroPage[4096] = {};
 std::atomic<int> processorCount{0};
-
-// ---------------------------------------------------------------------------
-// Small helpers that are safe in a signal handler.
-
-std::size_t ReadWholeFile(const char* path, char* out, std::size_t capacity) {
-    const int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return 0;
-    std::size_t length = 0;
-    while (length < capacity) {
-        const ssize_t got = read(fd, out + length, capacity - length);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;
-        length += static_cast<std::size_t>(got);
-    }
-    close(fd);
-    return length;
-}
-
-// Copies memory of this process without touching it directly: an unmapped
-// address fails the call instead of raising a signal.
-bool SafeRead(uint64_t address, void* out, std::size_t size) {
-    iovec local{out, size};
-    iovec remote{reinterpret_cast<void*>(address), size};
-    const long got = syscall(SYS_process_vm_readv, getpid(), &local, 1UL, &remote, 1UL, 0UL);
-    return got == static_cast<long>(size);
-}
-
-uint64_t ParseHex(const char*& p, const char* end) {
-    uint64_t value = 0;
-    for (; p < end; ++p) {
-        const char c = *p;
-        int digit;
-        if (c >= '0' && c <= '9') digit = c - '0';
-        else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-        else break;
-        value = value * 16 + static_cast<uint64_t>(digit);
-    }
-    return value;
-}
-
-uint64_t ParseDecimal(const char*& p, const char* end) {
-    uint64_t value = 0;
-    for (; p < end && *p >= '0' && *p <= '9'; ++p) value = value * 10 + static_cast<uint64_t>(*p - '0');
-    return value;
-}
-
-void SkipSpaces(const char*& p, const char* end) {
-    while (p < end && *p == ' ') ++p;
-}
-
-void SkipField(const char*& p, const char* end) {
-    while (p < end && *p != ' ' && *p != '\n') ++p;
-    SkipSpaces(p, end);
-}
-
-// Parses /proc/self/maps: "start-end perms offset dev inode   path".
-void LoadMappings() {
-    mapsLength = ReadWholeFile("/proc/self/maps", mapsText, kMapsCapacity);
-    mappingCount = 0;
-    const char* p = mapsText;
-    const char* const end = mapsText + mapsLength;
-    while (p < end && mappingCount < kMaxMappings) {
-        const char* lineEnd = p;
-        while (lineEnd < end && *lineEnd != '\n') ++lineEnd;
-        if (lineEnd == end) break;  // a line cut by the buffer's end
-        Mapping m{};
-        m.start = ParseHex(p, lineEnd);
-        if (p < lineEnd && *p == '-') ++p;
-        m.end = ParseHex(p, lineEnd);
-        SkipSpaces(p, lineEnd);
-        if (lineEnd - p >= 4) {
-            m.readable = p[0] == 'r';
-            m.executable = p[2] == 'x';
-        }
-        SkipField(p, lineEnd);
-        m.offset = ParseHex(p, lineEnd);
-        SkipSpaces(p, lineEnd);
-        SkipField(p, lineEnd);  // device
-        m.inode = ParseDecimal(p, lineEnd);
-        SkipSpaces(p, lineEnd);
-        m.path = p;
-        m.pathLength = static_cast<uint32_t>(lineEnd - p);
-        if (m.end > m.start) mappings[mappingCount++] = m;
-        p = lineEnd + 1;
-    }
-}
-
-const Mapping* MappingAt(uint64_t address) {
-    for (std::size_t i = 0; i < mappingCount; ++i)
-        if (address >= mappings[i].start && address < mappings[i].end) return &mappings[i];
-    return nullptr;
-}
-
-bool SamePath(const Mapping& a, const char* path, uint32_t length) {
-    return a.pathLength == length && std::memcmp(a.path, path, length) == 0;
-}
-
-// Reads the GNU build id of the ELF image mapped at `module.base` from memory.
-void ReadBuildId(ModuleEntry& module) {
-    module.buildIdSize = 0;
-    Elf64_Ehdr header;
-    if (!SafeRead(module.base, &header, sizeof header)) return;
-    if (std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0 || header.e_ident[EI_CLASS] != ELFCLASS64) return;
-    if (header.e_phentsize != sizeof(Elf64_Phdr) || header.e_phnum == 0 || header.e_phnum > 64) return;
-    Elf64_Phdr headers[64];
-    if (!SafeRead(module.base + header.e_phoff, headers, header.e_phnum * sizeof(Elf64_Phdr))) return;
-    // The mapping at file offset 0 is the first loadable segment, page-aligned.
-    uint64_t firstLoad = UINT64_MAX;
-    for (int i = 0; i < header.e_phnum; ++i)
-        if (headers[i].p_type == PT_LOAD && headers[i].p_vaddr < firstLoad) firstLoad = headers[i].p_vaddr;
-    if (firstLoad == UINT64_MAX) return;
-    const uint64_t bias = module.base - (firstLoad & ~uint64_t{4095});
-    for (int i = 0; i < header.e_phnum; ++i) {
-        const Elf64_Phdr& ph = headers[i];
-        if (ph.p_type != PT_NOTE) continue;
-        uint8_t notes[4096];
-        const std::size_t size = ph.p_filesz < sizeof notes ? ph.p_filesz : sizeof notes;
-        if (!SafeRead(bias + ph.p_vaddr, notes, size)) continue;
-        const std::size_t align = ph.p_align == 8 ? 8 : 4;
-        std::size_t at = 0;
-        while (at + sizeof(Elf64_Nhdr) <= size) {
-            Elf64_Nhdr note;
-            std::memcpy(&note, notes + at, sizeof note);
-            const std::size_t nameAt = at + sizeof note;
-            const std::size_t descAt = nameAt + ((note.n_namesz + align - 1) & ~(align - 1));
-            const std::size_t next = descAt + ((note.n_descsz + align - 1) & ~(align - 1));
-            if (descAt + note.n_descsz > size) break;
-            if (note.n_type == NT_GNU_BUILD_ID && note.n_namesz == 4 && std::memcmp(notes + nameAt, "GNU", 4) == 0 &&
-                note.n_descsz > 0 && note.n_descsz <= kMaxBuildId) {
-                std::memcpy(module.buildId, notes + descAt, note.n_descsz);
-                module.buildIdSize = note.n_descsz;
-                return;
-            }
-            at = next;
-        }
-    }
-}
-
-// A module is a file mapped from offset 0 together with the following
-// mappings of the same file; only files with executable code count.
-void CollectModules() {
-    moduleCount = 0;
-    const uint64_t mainProgramHeaders = getauxval(AT_PHDR);
-    std::size_t i = 0;
-    while (i < mappingCount && moduleCount < kMaxModules) {
-        const Mapping& first = mappings[i];
-        if (first.offset != 0 || first.inode == 0 || first.pathLength == 0 || first.path[0] != '/' ||
-            (first.pathLength >= 5 && std::memcmp(first.path, "/dev/", 5) == 0)) {
-            ++i;
-            continue;
-        }
-        ModuleEntry module{};
-        module.base = first.start;
-        module.end = first.end;
-        module.path = first.path;
-        module.pathLength = first.pathLength;
-        bool executable = first.executable;
-        std::size_t j = i + 1;
-        while (j < mappingCount && mappings[j].inode == first.inode && SamePath(mappings[j], first.path, first.pathLength) &&
-               mappings[j].offset != 0) {
-            module.end = mappings[j].end;
-            executable = executable || mappings[j].executable;
-            ++j;
-        }
-        i = j;
-        if (!executable) continue;
-        if (first.readable) ReadBuildId(module);
-        modules[moduleCount++] = module;
-    }
-    // The main program goes first: debuggers take the first module as the executable.
-    for (std::size_t k = 1; k < moduleCount; ++k) {
-        if (mainProgramHeaders >= modules[k].base && mainProgramHeaders < modules[k].end) {
-            const ModuleEntry main = modules[k];
-            for (std::size_t m = k; m > 0; --m) modules[m] = modules[m - 1];
-            modules[0] = main;
-            break;
-        }
-    }
-}
+DumpThread threads[kMaxThreads];
+std::size_t threadCount;
+MemoryDescriptor memoryRanges[kMaxMemoryRanges];
+uint32_t memoryCount;
+uint32_t moduleNameRvas[procmaps::kMaxModules];
+LocationDescriptor moduleCvRecords[procmaps::kMaxModules];
 
 // Converts UTF-8 text to UTF-16 (invalid bytes become U+FFFD). Returns units written.
 std::size_t Utf16Of(const char* text, std::size_t length, char16_t* out, std::size_t capacity) {
@@ -532,26 +204,41 @@ uint32_t WriteString(DumpFile& file, const char* text, std::size_t length) {
     return rva;
 }
 
-std::size_t Length(const char* text) {
-    std::size_t n = 0;
-    while (text[n] != '\0') ++n;
-    return n;
-}
+// The stream directory, filled as the streams are written.
+class Directory {
+public:
+    void Add(uint32_t type, uint32_t rva, std::size_t size) {
+        if (count_ < kStreamCount) entries_[count_++] = DirectoryEntry{type, LocationDescriptor{static_cast<uint32_t>(size), rva}};
+    }
+    const DirectoryEntry* entries() const { return entries_; }
+    uint32_t count() const { return static_cast<uint32_t>(count_); }
 
-void Append(char* out, std::size_t capacity, std::size_t& length, const char* text) {
-    for (std::size_t i = 0; text[i] != '\0' && length + 1 < capacity; ++i) out[length++] = text[i];
-    out[length] = '\0';
-}
+private:
+    DirectoryEntry entries_[kStreamCount]{};
+    std::size_t count_ = 0;
+};
 
-ContextAmd64 ContextOf(const ucontext_t& uc) {
+// ---------------------------------------------------------------------------
+// Threads: registers and stacks.
+
+ContextAmd64 ContextOf(const ThreadSnapshot& thread) {
     ContextAmd64 c{};
-    const greg_t* g = uc.uc_mcontext.gregs;
+    const greg_t* g = thread.gregs;
+    if (thread.registers == ThreadRegisters::kNone) {
+        c.contextFlags = kContextAmd64;
+        return c;
+    }
+    c.rsp = static_cast<uint64_t>(g[REG_RSP]);
+    c.rip = static_cast<uint64_t>(g[REG_RIP]);
+    if (thread.registers == ThreadRegisters::kStackAndPc) {
+        c.contextFlags = kContextControl;
+        return c;
+    }
     c.contextFlags = kContextFull;
     c.rax = static_cast<uint64_t>(g[REG_RAX]);
     c.rcx = static_cast<uint64_t>(g[REG_RCX]);
     c.rdx = static_cast<uint64_t>(g[REG_RDX]);
     c.rbx = static_cast<uint64_t>(g[REG_RBX]);
-    c.rsp = static_cast<uint64_t>(g[REG_RSP]);
     c.rbp = static_cast<uint64_t>(g[REG_RBP]);
     c.rsi = static_cast<uint64_t>(g[REG_RSI]);
     c.rdi = static_cast<uint64_t>(g[REG_RDI]);
@@ -563,7 +250,6 @@ ContextAmd64 ContextOf(const ucontext_t& uc) {
     c.r13 = static_cast<uint64_t>(g[REG_R13]);
     c.r14 = static_cast<uint64_t>(g[REG_R14]);
     c.r15 = static_cast<uint64_t>(g[REG_R15]);
-    c.rip = static_cast<uint64_t>(g[REG_RIP]);
     c.eFlags = static_cast<uint32_t>(g[REG_EFL]);
     // cs, gs, fs and ss packed in 16-bit fields.
     const auto segments = static_cast<uint64_t>(g[REG_CSGSFS]);
@@ -571,10 +257,10 @@ ContextAmd64 ContextOf(const ucontext_t& uc) {
     c.segGs = static_cast<uint16_t>(segments >> 16);
     c.segFs = static_cast<uint16_t>(segments >> 32);
     c.segSs = static_cast<uint16_t>(segments >> 48);
-    if (uc.uc_mcontext.fpregs != nullptr) {
-        static_assert(sizeof(*uc.uc_mcontext.fpregs) == sizeof c.fltSave);
-        std::memcpy(c.fltSave, uc.uc_mcontext.fpregs, sizeof c.fltSave);
-        c.mxCsr = uc.uc_mcontext.fpregs->mxcsr;
+    if (thread.hasFpu) {
+        static_assert(sizeof thread.fpu == sizeof c.fltSave);
+        std::memcpy(c.fltSave, &thread.fpu, sizeof c.fltSave);
+        c.mxCsr = thread.fpu.mxcsr;
     }
     return c;
 }
@@ -585,13 +271,13 @@ struct Range {
 };
 
 // The stack from just below the stack pointer up, within its mapping.
-Range StackRange(uint64_t sp) {
+Range StackRange(uint64_t sp, std::size_t limit) {
     const Mapping* m = MappingAt(sp);
     if (m == nullptr || !m->readable) return {};
     uint64_t start = (sp - kRedZone) & ~uint64_t{15};
     if (start < m->start) start = m->start;
     uint64_t end = m->end;
-    if (end - start > kStackLimit) end = start + kStackLimit;
+    if (end - start > limit) end = start + limit;
     return {start, end - start};
 }
 
@@ -605,102 +291,143 @@ Range CodeRange(uint64_t ip) {
 
 bool IsFaultSignal(int signal) { return signal == SIGSEGV || signal == SIGBUS || signal == SIGILL || signal == SIGFPE; }
 
-}  // namespace
-
-void PrepareMinidumpWriter() {
-    const long n = sysconf(_SC_NPROCESSORS_ONLN);
-    processorCount.store(n > 0 ? static_cast<int>(n) : 0, std::memory_order_relaxed);
+// Copies a range of memory into the file once and lists it in the memory
+// list, which must not overlap itself: a range that starts inside one already
+// written is that one, and one that runs into another stops where it begins.
+MemoryDescriptor WriteMemory(DumpFile& file, Range range) {
+    if (range.size == 0) return {};
+    uint64_t end = range.start + range.size;
+    for (uint32_t i = 0; i < memoryCount; ++i) {
+        const MemoryDescriptor& other = memoryRanges[i];
+        const uint64_t otherEnd = other.startOfMemoryRange + other.memory.dataSize;
+        if (range.start >= other.startOfMemoryRange && range.start < otherEnd) return other;
+        if (other.startOfMemoryRange > range.start && other.startOfMemoryRange < end) end = other.startOfMemoryRange;
+    }
+    if (memoryCount == kMaxMemoryRanges) return {};
+    file.Align(16);
+    const MemoryDescriptor written{range.start, LocationDescriptor{static_cast<uint32_t>(end - range.start), file.rva()}};
+    file.Memory(range.start, end - range.start);
+    memoryRanges[memoryCount++] = written;
+    return written;
 }
 
-bool WriteMinidump(int fd, const DumpRequest& request) {
-    if (request.context == nullptr) return false;
-    LoadMappings();
-    CollectModules();
-    statusLength = ReadWholeFile("/proc/self/status", statusText, kStatusCapacity);
-
-    DumpFile file(fd);
-    DirectoryEntry directory[kStreamCount]{};
-    std::size_t streams = 0;
-    auto addStream = [&](uint32_t type, uint32_t rva, uint32_t size) {
-        directory[streams++] = DirectoryEntry{type, LocationDescriptor{size, rva}};
-    };
-
-    // Header and directory are written last, over this space.
-    file.Zeros(sizeof(Header) + sizeof directory);
-
-    // The crashing thread: registers, stack, and the code around the instruction pointer.
-    const ContextAmd64 context = ContextOf(*request.context);
+// One thread's context and stack; `context` is kept for the exception stream.
+void WriteThread(DumpFile& file, const ThreadSnapshot& snapshot, std::size_t stackLimit, ContextAmd64* context = nullptr) {
+    if (threadCount == kMaxThreads) return;
+    DumpThread& thread = threads[threadCount++];
+    thread.threadId = static_cast<uint32_t>(snapshot.threadId);
+    std::memcpy(thread.name, snapshot.name, sizeof thread.name);
+    thread.name[sizeof thread.name - 1] = '\0';
+    const ContextAmd64 registers = ContextOf(snapshot);
+    if (context != nullptr) *context = registers;
     file.Align(16);
-    const LocationDescriptor contextLocation{sizeof context, file.rva()};
-    file.Write(&context, sizeof context);
+    thread.context = LocationDescriptor{sizeof registers, file.rva()};
+    file.Write(&registers, sizeof registers);
+    thread.stack = snapshot.registers == ThreadRegisters::kNone ? MemoryDescriptor{}
+                                                                 : WriteMemory(file, StackRange(registers.rsp, stackLimit));
+}
 
-    MemoryDescriptor memory[2]{};
-    uint32_t memoryCount = 0;
-    for (const Range range : {StackRange(context.rsp), CodeRange(context.rip)}) {
-        if (range.size == 0) continue;
-        file.Align(16);
-        memory[memoryCount++] = MemoryDescriptor{range.start, LocationDescriptor{static_cast<uint32_t>(range.size), file.rva()}};
-        file.Memory(range.start, range.size);
+// Every thread's context and stack, the crashing thread first, and the code
+// around the crashing instruction.
+ContextAmd64 WriteThreadData(DumpFile& file, const DumpRequest& request) {
+    threadCount = 0;
+    memoryCount = 0;
+    static ThreadSnapshot crashing;
+    std::memset(&crashing, 0, sizeof crashing);
+    crashing.threadId = request.threadId;
+    SnapshotRegisters(*request.context, crashing);
+    ReadThreadName(request.threadId, crashing.name);
+    ContextAmd64 context{};
+    WriteThread(file, crashing, kStackLimit, &context);
+    WriteMemory(file, CodeRange(context.rip));
+    for (std::size_t i = 0; i < request.otherThreadCount; ++i)
+        if (request.otherThreads[i].threadId != request.threadId) WriteThread(file, request.otherThreads[i], kOtherStackLimit);
+    return context;
+}
+
+// ---------------------------------------------------------------------------
+// One writer per stream.
+
+void WriteThreadList(DumpFile& file, Directory& directory) {
+    file.Align(8);
+    const auto count = static_cast<uint32_t>(threadCount);
+    directory.Add(kStreamThreadList, file.rva(), sizeof count + threadCount * sizeof(ThreadRecord));
+    file.Write(&count, sizeof count);
+    for (std::size_t i = 0; i < threadCount; ++i) {
+        ThreadRecord record{};
+        record.threadId = threads[i].threadId;
+        record.stack = threads[i].stack;
+        record.threadContext = threads[i].context;
+        file.Write(&record, sizeof record);
     }
+}
 
-    ThreadRecord thread{};
-    thread.threadId = static_cast<uint32_t>(request.threadId);
-    const Range stack = StackRange(context.rsp);
-    if (stack.size != 0) thread.stack = memory[0];
-    thread.threadContext = contextLocation;
+void WriteThreadNames(DumpFile& file, Directory& directory) {
+    uint32_t nameRvas[kMaxThreads];
+    for (std::size_t i = 0; i < threadCount; ++i) nameRvas[i] = WriteString(file, threads[i].name, Length(threads[i].name));
     file.Align(8);
-    const uint32_t threadCount = 1;
-    addStream(kStreamThreadList, file.rva(), sizeof threadCount + sizeof thread);
-    file.Write(&threadCount, sizeof threadCount);
-    file.Write(&thread, sizeof thread);
+    const auto count = static_cast<uint32_t>(threadCount);
+    directory.Add(kStreamThreadNames, file.rva(), sizeof count + threadCount * sizeof(ThreadNameRecord));
+    file.Write(&count, sizeof count);
+    for (std::size_t i = 0; i < threadCount; ++i) {
+        const ThreadNameRecord record{threads[i].threadId, nameRvas[i]};
+        file.Write(&record, sizeof record);
+    }
+}
 
+void WriteMemoryList(DumpFile& file, Directory& directory) {
     file.Align(8);
-    addStream(kStreamMemoryList, file.rva(), static_cast<uint32_t>(sizeof memoryCount + memoryCount * sizeof(MemoryDescriptor)));
+    directory.Add(kStreamMemoryList, file.rva(), sizeof memoryCount + memoryCount * sizeof(MemoryDescriptor));
     file.Write(&memoryCount, sizeof memoryCount);
-    file.Write(memory, memoryCount * sizeof(MemoryDescriptor));
+    file.Write(memoryRanges, memoryCount * sizeof(MemoryDescriptor));
+}
 
-    // The exception: the signal, its code, and the faulting address.
+// The signal, its code, and the faulting address.
+void WriteException(DumpFile& file, Directory& directory, const DumpRequest& request, const ContextAmd64& context) {
     ExceptionStream exception{};
-    exception.threadId = thread.threadId;
+    exception.threadId = threads[0].threadId;
     exception.exception.exceptionCode = static_cast<uint32_t>(request.signal);
     if (request.info != nullptr) exception.exception.exceptionFlags = static_cast<uint32_t>(request.info->si_code);
     exception.exception.exceptionAddress = context.rip;
     if (request.info != nullptr && IsFaultSignal(request.signal) && request.info->si_code > 0)
         exception.exception.exceptionAddress = reinterpret_cast<uint64_t>(request.info->si_addr);
-    exception.threadContext = contextLocation;
+    exception.threadContext = threads[0].context;
     file.Align(8);
-    addStream(kStreamException, file.rva(), sizeof exception);
+    directory.Add(kStreamException, file.rva(), sizeof exception);
     file.Write(&exception, sizeof exception);
+}
 
-    // Modules: names and build ids first, then the list that points at them.
-    for (std::size_t i = 0; i < moduleCount; ++i) {
-        ModuleEntry& m = modules[i];
-        m.nameRva = WriteString(file, m.path, m.pathLength);
-        m.cvRva = 0;
-        m.cvSize = 0;
+// Names and build ids first, then the list that points at them.
+void WriteModuleList(DumpFile& file, Directory& directory) {
+    const procmaps::Module* modules = procmaps::Modules();
+    const std::size_t count = procmaps::ModuleCount();
+    for (std::size_t i = 0; i < count; ++i) {
+        const procmaps::Module& m = modules[i];
+        moduleNameRvas[i] = WriteString(file, m.path, m.pathLength);
+        moduleCvRecords[i] = {};
         if (m.buildIdSize > 0) {
             file.Align(4);
-            m.cvRva = file.rva();
-            m.cvSize = static_cast<uint32_t>(sizeof kCvSignatureElfBuildId + m.buildIdSize);
+            moduleCvRecords[i] = LocationDescriptor{static_cast<uint32_t>(sizeof kCvSignatureElfBuildId + m.buildIdSize), file.rva()};
             file.Write(&kCvSignatureElfBuildId, sizeof kCvSignatureElfBuildId);
             file.Write(m.buildId, m.buildIdSize);
         }
     }
     file.Align(8);
-    const auto modules32 = static_cast<uint32_t>(moduleCount);
-    addStream(kStreamModuleList, file.rva(), static_cast<uint32_t>(sizeof modules32 + moduleCount * sizeof(ModuleRecord)));
-    file.Write(&modules32, sizeof modules32);
-    for (std::size_t i = 0; i < moduleCount; ++i) {
-        const ModuleEntry& m = modules[i];
+    const auto count32 = static_cast<uint32_t>(count);
+    directory.Add(kStreamModuleList, file.rva(), sizeof count32 + count * sizeof(ModuleRecord));
+    file.Write(&count32, sizeof count32);
+    for (std::size_t i = 0; i < count; ++i) {
         ModuleRecord record{};
-        record.baseOfImage = m.base;
-        record.sizeOfImage = static_cast<uint32_t>(m.end - m.base);
-        record.moduleNameRva = m.nameRva;
-        record.cvRecord = LocationDescriptor{m.cvSize, m.cvRva};
+        record.baseOfImage = modules[i].base;
+        record.sizeOfImage = static_cast<uint32_t>(modules[i].end - modules[i].base);
+        record.moduleNameRva = moduleNameRvas[i];
+        record.cvRecord = moduleCvRecords[i];
         file.Write(&record, sizeof record);
     }
+}
 
-    // The system: processor identification and kernel version.
+// Processor identification and kernel version.
+void WriteSystemInfo(DumpFile& file, Directory& directory) {
     SystemInfo system{};
     system.processorArchitecture = kArchitectureAmd64;
     system.platformId = kPlatformLinux;
@@ -744,26 +471,57 @@ bool WriteMinidump(int fd, const DumpRequest& request) {
     }
     system.csdVersionRva = WriteString(file, version, Length(version));
     file.Align(8);
-    addStream(kStreamSystemInfo, file.rva(), sizeof system);
+    directory.Add(kStreamSystemInfo, file.rva(), sizeof system);
     file.Write(&system, sizeof system);
 
+}
+
+void WriteMiscInfo(DumpFile& file, Directory& directory) {
     MiscInfo misc{sizeof(MiscInfo), kMiscProcessId, static_cast<uint32_t>(getpid()), 0, 0, 0};
     file.Align(8);
-    addStream(kStreamMiscInfo, file.rva(), sizeof misc);
+    directory.Add(kStreamMiscInfo, file.rva(), sizeof misc);
     file.Write(&misc, sizeof misc);
+}
 
-    // The kernel's own description of the address space and of the process.
+// The kernel's own text, as read: the address space, the process status.
+void WriteText(DumpFile& file, Directory& directory, uint32_t type, const char* text, std::size_t length) {
     file.Align(8);
-    addStream(kStreamLinuxMaps, file.rva(), static_cast<uint32_t>(mapsLength));
-    file.Write(mapsText, mapsLength);
-    file.Align(8);
-    addStream(kStreamLinuxProcStatus, file.rva(), static_cast<uint32_t>(statusLength));
-    file.Write(statusText, statusLength);
+    directory.Add(type, file.rva(), length);
+    file.Write(text, length);
+}
 
-    Header header{kSignature, kVersion, static_cast<uint32_t>(streams), sizeof(Header), 0,
-                  static_cast<uint32_t>(time(nullptr)), 0};
+}  // namespace
+
+void PrepareMinidumpWriter() {
+    const long n = sysconf(_SC_NPROCESSORS_ONLN);
+    processorCount.store(n > 0 ? static_cast<int>(n) : 0, std::memory_order_relaxed);
+}
+
+bool WriteMinidump(int fd, const DumpRequest& request) {
+    if (request.context == nullptr) return false;
+    procmaps::LoadMappings();
+    procmaps::CollectModules();
+    statusLength = ReadWholeFile("/proc/self/status", statusText, kStatusCapacity);
+
+    DumpFile file(fd);
+    Directory directory;
+    // Header and directory are written last, over this space.
+    file.Zeros(sizeof(Header) + kStreamCount * sizeof(DirectoryEntry));
+
+    const ContextAmd64 context = WriteThreadData(file, request);
+    WriteThreadList(file, directory);
+    WriteThreadNames(file, directory);
+    WriteMemoryList(file, directory);
+    WriteException(file, directory, request, context);
+    WriteModuleList(file, directory);
+    WriteSystemInfo(file, directory);
+    WriteMiscInfo(file, directory);
+    WriteText(file, directory, kStreamLinuxMaps, procmaps::MapsText(), procmaps::MapsLength());
+    WriteText(file, directory, kStreamLinuxProcStatus, statusText, statusLength);
+
+    const Header header{kSignature, kVersion, directory.count(), sizeof(Header), 0, static_cast<uint32_t>(time(nullptr)), 0};
     file.WriteAt(0, &header, sizeof header);
-    file.WriteAt(sizeof header, directory, sizeof directory);
+    file.WriteAt(sizeof header, directory.entries(), kStreamCount * sizeof(DirectoryEntry));
     return file.ok();
 }
 

@@ -3,18 +3,72 @@
 #define UNW_LOCAL_ONLY
 #include <libunwind.h>
 
+#include <elfutils/libdwelf.h>
 #include <elfutils/libdwfl.h>
+#include <fcntl.h>
+#include <libelf.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <string>
 
 namespace ts {
 namespace {
 
 constexpr int kMaxFrames = 128;
+
+// True when the file open at `fd` carries the build id of `module`, or when
+// the module has none to compare.
+bool MatchesBuildId(Dwfl_Module* module, int fd) {
+    const unsigned char* wanted = nullptr;
+    GElf_Addr where = 0;
+    const int wantedSize = dwfl_module_build_id(module, &wanted, &where);
+    if (wantedSize <= 0) return true;
+    Elf* elf = elf_begin(fd, ELF_C_READ_MMAP, nullptr);
+    if (elf == nullptr) return false;
+    const void* found = nullptr;
+    const ssize_t foundSize = dwelf_elf_gnu_build_id(elf, &found);
+    const bool same = foundSize == wantedSize && std::memcmp(found, wanted, static_cast<std::size_t>(wantedSize)) == 0;
+    elf_end(elf);
+    return same;
+}
+
+// Separate debug information from local files only: by build id under the
+// system's debug directory, then by the file's debug link beside it, in its
+// ".debug" directory or under the debug directory. Never from a debuginfod
+// server, whatever the environment names: a game must not reach the network,
+// nor load an HTTP client, to print a stack.
+int FindLocalDebuginfo(Dwfl_Module* module, void** userdata, const char* moduleName, Dwarf_Addr base,
+                       const char* fileName, const char* debuglinkFile, GElf_Word debuglinkCrc, char** debuginfoFileName) {
+    const int byBuildId = dwfl_build_id_find_debuginfo(module, userdata, moduleName, base, fileName, debuglinkFile,
+                                                       debuglinkCrc, debuginfoFileName);
+    if (byBuildId >= 0 || debuglinkFile == nullptr || *debuglinkFile == '\0') return byBuildId;
+    std::string directory;
+    if (fileName != nullptr) {
+        const char* slash = std::strrchr(fileName, '/');
+        if (slash != nullptr) directory.assign(fileName, static_cast<std::size_t>(slash - fileName));
+    }
+    const std::string candidates[] = {
+        debuglinkFile[0] == '/' ? std::string(debuglinkFile) : std::string(),
+        directory + "/" + debuglinkFile,
+        directory + "/.debug/" + debuglinkFile,
+        "/usr/lib/debug" + directory + "/" + debuglinkFile,
+    };
+    for (const std::string& candidate : candidates) {
+        if (candidate.empty() || (fileName != nullptr && candidate == fileName)) continue;
+        const int fd = open(candidate.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) continue;
+        if (MatchesBuildId(module, fd)) {
+            *debuginfoFileName = strdup(candidate.c_str());
+            return fd;
+        }
+        close(fd);
+    }
+    return -1;
+}
 
 struct SymbolHandler {
     std::mutex lock;
@@ -26,7 +80,7 @@ struct SymbolHandler {
     bool Load() {
         if (dwfl != nullptr) dwfl_end(dwfl);
         callbacks.find_elf = dwfl_linux_proc_find_elf;
-        callbacks.find_debuginfo = dwfl_standard_find_debuginfo;
+        callbacks.find_debuginfo = FindLocalDebuginfo;
         callbacks.debuginfo_path = &debuginfoPath;
         dwfl = dwfl_begin(&callbacks);
         if (dwfl == nullptr) return false;

@@ -1,6 +1,7 @@
 // Call-stack text: "file:line" of every frame that has a source file, joined
 // by "\n". Frames are unwound with libunwind; addresses are resolved to source
-// lines through the DWARF line tables (elfutils libdw).
+// lines through the DWARF line tables (elfutils libdw), read from local files
+// only.
 #pragma once
 
 #include <cstddef>

@@ -25,7 +25,7 @@ TS_API void SIM_Initialize(HostCallback callback) {
         rt.exchange.Reset();
         try {
             // One worker unless the build asks for more: results are the same for any count.
-            rt.simThread = std::make_unique<SimThread>(rt.exchange, TS_SIM_WORKERS);
+            rt.simThread = std::make_unique<SimThread>(rt.exchange, rt.simWorkers > 0 ? rt.simWorkers : TS_SIM_WORKERS);
         } catch (const std::exception& e) {
             // No SimThread: every message is answered with 0.
             TS_WARN("SIM_Initialize: the simulation thread could not be created (%s)", e.what());

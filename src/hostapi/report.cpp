@@ -24,7 +24,7 @@ void ReportAssertion(const char* file, int32_t line, const char* format, ...) {
     } else {
         tMessageBuffer[0] = '\0';
     }
-    // Nobody to tell: no stack walk either.
+    // Walking and symbolising the stack is the costly part: only for a listener.
     HostCallback callback = CurrentHostCallback();
     if (callback == nullptr) return;
     // Leave out ReportAssertion itself: the stack starts at the reporting site.

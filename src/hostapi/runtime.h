@@ -28,6 +28,9 @@ struct Runtime {
     std::unique_ptr<SaveBuffer> saveBuffer;
     // Lives apart from the world: only its own exports create and destroy it.
     ConduitManagerSlot conduits;
+    // Pool workers of the next SIM_Initialize; 0: the build's default. Set only
+    // by in-process benchmarks and tests (results are the same for any count).
+    int simWorkers = 0;
 };
 
 Runtime& GetRuntime();

@@ -1,6 +1,7 @@
 // Applying one frame's queued messages to the world, in the fixed order of
 // message kinds, then installing the frame's parameters and region.
 #include <algorithm>
+#include <cmath>
 
 #include "common/numeric.h"
 #include "hostapi/report.h"
@@ -42,9 +43,12 @@ void SetStrengthModifier(World& world, const SetStrengthModifierPayload& m) {
 }
 
 void ModifyCellEnergy(World& world, const ModifyCellEnergyPayload& m) {
-    if (!ValidGameCell(world, m.gameCell, "ModifyCellEnergy") ||
-        !Finite(m.kilojoules, "the energy", "ModifyCellEnergy"))
+    // An infinite energy takes the cell to a bound; not a number is refused.
+    if (!ValidGameCell(world, m.gameCell, "ModifyCellEnergy")) return;
+    if (std::isnan(m.kilojoules)) {
+        TS_WARN("ModifyCellEnergy skipped: the energy is not a number");
         return;
+    }
     ApplyCellEnergy(world, m);
 }
 
@@ -65,28 +69,42 @@ void SetCellFlags(World& world, const SetCellFlagsPayload& m) {
 }
 
 void ConsumeMass(World& world, FloodFill& fill, const ConsumeMassPayload& m) {
-    if (!ValidGameCell(world, m.gameCell, "ConsumeMass") || !ValidElement(world, m.elementIdx, "ConsumeMass") ||
-        !Finite(m.mass, "the mass", "ConsumeMass"))
-        return;
-    const int32_t c = world.GameToSim(m.gameCell);
     ConsumedMatter taken;
     taken.elementIdx = m.elementIdx;
-    fill.ConsumeNearby(world, c % world.width, c / world.width, m.maxDepth, m.elementIdx, m.mass, taken);
+    // A refused message answers as a take of nothing.
+    if (ValidGameCell(world, m.gameCell, "ConsumeMass") && ValidElement(world, m.elementIdx, "ConsumeMass") &&
+        Finite(m.mass, "the mass", "ConsumeMass")) {
+        const int32_t c = world.GameToSim(m.gameCell);
+        fill.ConsumeNearby(world, c % world.width, c / world.width, m.maxDepth, m.elementIdx, m.mass, taken);
+    }
     if (m.callbackId != SIM_NO_CALLBACK)
         world.outputCollector.consumeMassResults.push_back(ConsumeMassResult{
             m.callbackId, taken.elementIdx, taken.diseaseIdx, {0, 0}, taken.mass, taken.temperature,
             taken.diseaseCount});
 }
 
-void AddMass(World& world, const AddMassPayload& m) {
+// Matter with a temperature outside (0, 10000] or a negative mass would leave
+// the cell outside its invariant.
+bool AcceptableAddMass(const World& world, const AddMassPayload& m) {
     if (!ValidGameCell(world, m.gameCell, "AddMass") || !ValidElement(world, m.elementIdx, "AddMass") ||
         !ValidDisease(world, m.diseaseIdx, "AddMass") || !Finite(m.mass, "the mass", "AddMass") ||
         !Finite(m.temperature, "the temperature", "AddMass"))
-        return;
-    // Matter with a temperature outside (0, 10000] or a negative mass would
-    // leave the cell outside its invariant.
+        return false;
     if (m.mass < 0.0f || (m.mass > 0.0f && !(m.temperature > 0.0f && m.temperature <= SIM_MAX_TEMPERATURE))) {
         TS_WARN("AddMass skipped: mass %f at temperature %f", double(m.mass), double(m.temperature));
+        return false;
+    }
+    return true;
+}
+
+void AddMass(World& world, const AddMassPayload& m) {
+    auto notAccepted = [&] {
+        if (m.callbackId != SIM_NO_CALLBACK)
+            world.outputCollector.addMassResults.push_back(
+                AddMassResult{m.callbackId, 0, 255, 255, 0, 0.0f, 0.0f, 0});
+    };
+    if (!AcceptableAddMass(world, m)) {
+        notAccepted();
         return;
     }
     const int32_t c = world.GameToSim(m.gameCell);
@@ -103,9 +121,7 @@ void AddMass(World& world, const AddMassPayload& m) {
         }
     }
     if (!accepted) {
-        if (m.callbackId != SIM_NO_CALLBACK)
-            world.outputCollector.addMassResults.push_back(
-                AddMassResult{m.callbackId, 0, 255, 255, 0, 0.0f, 0.0f, 0});
+        notAccepted();
         return;
     }
     const size_t i = size_t(c);
@@ -122,7 +138,12 @@ void AddMass(World& world, const AddMassPayload& m) {
 }
 
 void ConsumeDisease(World& world, const ConsumeDiseasePayload& m) {
-    if (!ValidGameCell(world, m.gameCell, "ConsumeDisease")) return;
+    if (!ValidGameCell(world, m.gameCell, "ConsumeDisease")) {
+        if (m.callbackId != SIM_NO_CALLBACK)
+            world.outputCollector.consumeDiseaseResults.push_back(
+                ConsumeDiseaseResult{m.callbackId, kNoDisease, {0, 0, 0}, 0});
+        return;
+    }
     const size_t c = size_t(world.GameToSim(m.gameCell));
     CellArrays& u = world.updatedCells;
     int32_t removed = 0;
@@ -151,8 +172,8 @@ void ModifyCellDisease(World& world, const ModifyCellDiseasePayload& m) {
 }
 
 void DigCell(World& world, const DigCellPayload& m) {
-    if (!ValidGameCell(world, m.gameCell, "DigCell")) return;
     if (m.callbackId != SIM_NO_CALLBACK) world.outputCollector.cellCallbacks.push_back(m.callbackId);
+    if (!ValidGameCell(world, m.gameCell, "DigCell")) return;
     const int32_t c = world.GameToSim(m.gameCell);
     CellArrays& u = world.updatedCells;
     const size_t i = size_t(c);

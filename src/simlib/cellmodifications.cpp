@@ -103,14 +103,13 @@ void AddGas(World& world, const Modification& mod) {
 void AddLiquid(World& world, const Modification& mod) {
     CellArrays& u = world.updatedCells;
     const int32_t w = world.width;
-    const uint8_t o = u.elementIdx[size_t(mod.c)];
-    if (o == mod.e) {
+    if (u.elementIdx[size_t(mod.c)] == mod.e) {
         Add(world, mod.c, mod.m, mod.t, mod.d, mod.k);
         return;
     }
+    // Into a solid: the first open neighbour takes the liquid, with what it holds.
     int32_t t = mod.c;
-    const bool solid = world.elements.State(o) == SIM_STATE_SOLID;
-    if (solid) {
+    if (StateAt(world, mod.c) == SIM_STATE_SOLID) {
         for (const int32_t n : {mod.c - 1, mod.c + 1, mod.c - w, mod.c + w}) {
             if (StateAt(world, n) != SIM_STATE_SOLID) {
                 t = n;
@@ -118,16 +117,21 @@ void AddLiquid(World& world, const Modification& mod) {
             }
         }
     }
-    if (solid || IsSinkAt(world, mod.c)) {
+    const uint8_t o = u.elementIdx[size_t(t)];
+    if (world.elements.State(o) == SIM_STATE_SOLID || IsSinkAt(world, t)) {
         Cancel(world, t, mod, false);
         return;
     }
-    const uint8_t target = u.elementIdx[size_t(t)];
+    // Adding matter never destroys the same matter already there.
+    if (o == mod.e) {
+        Add(world, t, mod.m, mod.t, mod.d, mod.k);
+        return;
+    }
     bool place = false;
-    switch (world.elements.State(target)) {
+    switch (world.elements.State(o)) {
         case SIM_STATE_VACUUM: place = true; break;
         case SIM_STATE_GAS:
-            if (DisplaceGas(world, u, t, target)) {
+            if (DisplaceGas(world, u, t, o)) {
                 place = true;
             } else if (StateAt(world, t + w) == SIM_STATE_LIQUID) {
                 SwapCells(u, size_t(t + w), size_t(t));
@@ -135,7 +139,7 @@ void AddLiquid(World& world, const Modification& mod) {
                 world.MarkCellChanged(t);
             }
             break;
-        case SIM_STATE_LIQUID: place = DisplaceLiquid(world, u, t, target); break;
+        case SIM_STATE_LIQUID: place = DisplaceLiquid(world, u, t, o); break;
         default: break;
     }
     if (place) {
@@ -232,8 +236,9 @@ void ReplaceAndDisplace(World& world, const Modification& mod) {
     if ((mod.t <= 0.0f && mass > 0.0f) || mod.t > SIM_MAX_TEMPERATURE)
         TS_WARN("ReplaceAndDisplace resulted in cell with T=%f, M=%f. Clamping temperature.", double(mod.t),
                 double(mass));
-    float t = vacuum ? 0.0f : mod.t;
-    if (mass > 0.0f) t = std::min(std::max(t, kColdest), kHottest);
+    float t = vacuum ? 0.0f : std::min(std::max(mod.t, 0.0f), SIM_MAX_TEMPERATURE);
+    // Matter is never at 0 K: the floor the other types use.
+    if (mass > 0.0f && t == 0.0f) t = kColdest;
     u.temperature[size_t(mod.c)] = mass > 0.0f ? t : 0.0f;
     world.MarkCellChanged(mod.c);
     SetDisease(u, size_t(mod.c), mod.d, mod.k);
@@ -261,14 +266,24 @@ void ApplyOne(World& world, const ModifyCellPayload& p) {
         TS_WARN("CLAMPING TEMPERATURE: Invalid cell modification msg: GameCell=%d T=%f M=%f EIdx=%d, DIdx=%d, DC=%d",
                 p.gameCell, double(p.temperature), double(p.mass), int(p.elementIdx), int(p.diseaseIdx),
                 p.diseaseCount);
-        // Matter is kept strictly inside (0, 10000) K: a cell with mass at 0 K
-        // or at the maximum would fail the cell invariant.
         if (!(mod.m > 0.0f)) {
             mod.m = 0.0f;
             mod.t = 0.0f;
+        } else if (p.replaceType == SIM_REPLACE_AND_DISPLACE) {
+            // Clamped again, and floored, where it is written.
+            mod.t = std::min(mod.t, SIM_MAX_TEMPERATURE);
+            if (!(mod.t > 0.0f)) mod.t = 0.0f;
         } else {
+            // Matter is kept strictly inside (0, 10000) K: a cell with mass at
+            // 0 K or at the maximum would fail the cell invariant.
             mod.t = std::min(std::max(mod.t, kColdest), kHottest);
         }
+    }
+    // A replacement never leaves a negative mass: an empty cell is vacuum.
+    if ((p.replaceType == SIM_REPLACE_REPLACE || p.replaceType == SIM_REPLACE_AND_DISPLACE) && mod.m < 0.0f) {
+        mod.e = world.vacuumElementIdx;
+        mod.m = 0.0f;
+        mod.t = 0.0f;
     }
     switch (p.replaceType) {
         case SIM_REPLACE_REPLACE: ReplaceCell(world, mod); return;

@@ -1,6 +1,7 @@
 #include "simlib/disease.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "common/numeric.h"
 
@@ -97,14 +98,22 @@ namespace {
 DiseaseAmount Compete(uint8_t dOld, int32_t nOld, uint8_t d, int32_t delta, const DiseaseTable& table) {
     const float sOld = float(nOld) * table.records[dOld].competitionWeight;
     const float sNew = float(delta) * table.records[d].competitionWeight;
+    // A strength of 0 would divide by zero: a newcomer without strength never
+    // takes the cell, a holder without strength loses it to any newcomer.
+    if (sNew == 0.0f) return {dOld, nOld};
+    if (sOld == 0.0f) return {d, delta};
+    DiseaseAmount result;
     if (sOld > sNew) {
         const int32_t r = TruncToInt32(float(delta) - (sOld / sNew) * float(nOld));
-        if (r < 0) return {dOld, SaturateToInt32(-int64_t(r))};
-        return {d, r};
+        result = r < 0 ? DiseaseAmount{dOld, SaturateToInt32(-int64_t(r))} : DiseaseAmount{d, r};
+    } else {
+        const int32_t r = TruncToInt32(float(nOld) - (sNew / sOld) * float(delta));
+        result = r >= 0 ? DiseaseAmount{dOld, r} : DiseaseAmount{d, SaturateToInt32(-int64_t(r))};
     }
-    const int32_t r = TruncToInt32(float(nOld) - (sNew / sOld) * float(delta));
-    if (r >= 0) return {dOld, r};
-    return {d, SaturateToInt32(-int64_t(r))};
+    // Competition never makes germs: at most the two counts together.
+    const int64_t most = std::abs(int64_t(nOld)) + std::abs(int64_t(delta));
+    if (result.count > most) result.count = SaturateToInt32(most);
+    return result;
 }
 
 }  // namespace

@@ -51,7 +51,8 @@ float SpreadRate(const World& world, int32_t cell) {
     if (e >= disease.spreadRate.size()) return 0.0f;
     if (s.diseaseCount[c] < disease.minSpreadCount[e]) return 0.0f;
     if (s.diseaseAge[c] < disease.minSpreadAge[e]) return 0.0f;
-    return disease.spreadRate[e];
+    // A rate that is not a number of germs spreads none.
+    return std::isfinite(disease.spreadRate[e]) ? disease.spreadRate[e] : 0.0f;
 }
 
 void SpreadDisease(World& world, int32_t a, int32_t b) {
@@ -64,19 +65,19 @@ void SpreadDisease(World& world, int32_t a, int32_t b) {
     const uint8_t db = s.diseaseIdx[size_t(b)];
     const int32_t na = s.diseaseCount[size_t(a)];
     const int32_t nb = s.diseaseCount[size_t(b)];
+    // -m with m = INT32_MIN (an amount out of range) saturates.
+    auto negate = [](int32_t m) { return SaturateToInt32(-int64_t(m)); };
     auto move = [&](uint8_t d, int32_t toA, int32_t toB) {
         if (toA != 0) AddDisease(u, size_t(a), d, toA, world.diseases);
         if (toB != 0) AddDisease(u, size_t(b), d, toB, world.diseases);
     };
-    // Amounts are negated saturating: INT32_MIN (an out-of-range truncation) has no negative.
-    auto negated = [](int32_t m) { return m == INT32_MIN ? INT32_MAX : -m; };
     auto aIntoB = [&] {
         const int32_t m = TruncToInt32(float(na) * kSpreadShare * SpreadRate(world, a));
-        move(da, negated(m), m);
+        move(da, negate(m), m);
     };
     auto bIntoA = [&] {
         const int32_t m = TruncToInt32(float(nb) * SpreadRate(world, b) * kSpreadShare);
-        move(db, m, negated(m));
+        move(db, m, negate(m));
     };
     if (da == db) {
         if (da == kNoDisease) return;
@@ -84,7 +85,7 @@ void SpreadDisease(World& world, int32_t a, int32_t b) {
         const int64_t diff = int64_t(nb) - int64_t(na);
         const float rate = diff < 1 ? SpreadRate(world, a) : SpreadRate(world, b);
         const int32_t m = TruncToInt32(rate * (float(diff) * kSpreadShare));
-        move(da, m, negated(m));
+        move(da, m, negate(m));
     } else if (db == kNoDisease) {
         aIntoB();
     } else if (da == kNoDisease) {

@@ -111,6 +111,10 @@ bool ParseElementTable(BinaryBufferReader& reader, ElementTable& table, std::str
             return false;
         }
     }
+    if (reader.remaining() != 0) {
+        error = "element table: " + std::to_string(reader.remaining()) + " bytes left over";
+        return false;
+    }
     // Transition targets are used as indexes on every step: they must name
     // an element of this table (or none).
     for (int32_t i = 0; i < count; ++i) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 #include <vector>
 
 #include "tesselsim/tesselsim.h"
@@ -48,6 +49,12 @@ struct OutputCollector {
         f(sublimationEvents);
         f(componentCallbacks);
         f(dugMatter);
+    }
+
+    template <class F>
+    void ForEachList(F&& f) const {
+        const_cast<OutputCollector*>(this)->ForEachList(
+            [&f](auto& list) { f(static_cast<const std::decay_t<decltype(list)>&>(list)); });
     }
 
     // Empties every list; storage stays.

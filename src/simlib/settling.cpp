@@ -225,8 +225,8 @@ void SettleLiquid(World& world, int32_t c) {
         const float ma = u.mass[size_t(a)];
         if (m > 1.5f * maxMass && m > ma && StateAt(world, a) == SIM_STATE_LIQUID &&
             m > std::max(1.01f * ma, maxMass) && DisplaceLiquid(world, u, a, u.elementIdx[size_t(a)])) {
-            // Overfull: nearly half goes up.
-            u.mass[size_t(a)] = 0.49751243f * m;
+            // Overfull: nearly half goes up, of what c holds once a has poured out.
+            u.mass[size_t(a)] = 0.49751243f * u.mass[size_t(c)];
             u.temperature[size_t(a)] = u.temperature[size_t(c)];
             u.elementIdx[size_t(a)] = e;
             u.diseaseIdx[size_t(a)] = u.diseaseIdx[size_t(c)];

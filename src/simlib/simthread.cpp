@@ -39,6 +39,15 @@ void HostExchange::PublishAndWait() {
     releaseSignal_.wait(guard, [this] { return !frameDone_; });
 }
 
+void HostExchange::RunBetweenCycles(const std::function<void()>& job) {
+    std::unique_lock<std::mutex> guard(handshakeLock_);
+    if (!TS_CHECK(started_)) return;
+    frameDoneSignal_.wait(guard, [this] { return frameDone_; });
+    // The sim thread leaves its park only once frameDone_ is cleared, which
+    // needs this lock.
+    job();
+}
+
 ResultBuffers HostExchange::BuildBuffers(const World& world) {
     ResultBuffers built;
     for (auto& buffer : built.buffers) {
@@ -141,13 +150,16 @@ void SimThread::RunCycle() {
     GameData* write = exchange_.SimWriteBuffer();
     GameData* read = exchange_.HostReadBuffer();
     std::lock_guard<std::mutex> cycle(exchange_.cycleLock);
+    StageClock clock(timings_ ? timings_->seconds : nullptr);
     RunConduitRemovalPass();
     const size_t n = frameManager_.TakeReadyFrames();
     std::memset(world.cellFlow.data(), 0, world.cellFlow.size() * sizeof(CellFlow));
+    clock.Lap(CycleTimings::Other);
     int32_t budget = SIM_MAX_STEPS_PER_CYCLE;
     bool capped = false;
     for (size_t i = 0; i < n; ++i) {
         const float dt = frameManager_.ApplyPendingFrame(world);
+        clock.Lap(CycleTimings::Apply);
         int32_t steps = dt > 0.0f ? StepsFor(dt) : 0;
         if (steps > budget) {
             // The host waits for this cycle: its length stays bounded. One report a cycle.
@@ -160,17 +172,22 @@ void SimThread::RunCycle() {
             timeAccumulator_ = 0.0f;
         }
         budget -= steps;
-        if (steps > 0) {
+        if (dt > 0.0f) {
             for (int32_t s = 0; s < steps; ++s) Step(*stepContext_, world);
+            clock.Lap(CycleTimings::Steps);
         } else {
             world.Snapshot();
             for (auto& component : world.components) component->Publish(world);
+            clock.Lap(CycleTimings::Other);
         }
     }
     if (n == 0)
         for (auto& component : world.components) component->Publish(world);
     frameManager_.RetireAppliedFrames();
+    clock.Lap(CycleTimings::Other);
     PublishResults(world, *write, *read, uint32_t(n), *pool_, publishContext_);
+    clock.Lap(CycleTimings::Publish);
+    if (timings_) ++timings_->cycles;
 }
 
 void SimThread::Run() {

@@ -38,6 +38,9 @@ public:
     bool SubmitToSimThread(const ExchangeJob& job);
     // Sim thread: marks the cycle's results complete and parks until released.
     void PublishAndWait();
+    // Host thread, with the sim thread running: waits until the released cycle
+    // has published and runs `job` while the thread stays parked.
+    void RunBetweenCycles(const std::function<void()>& job);
 
     GameData* SimWriteBuffer() { return results_.buffers[results_.index].get(); }
     GameData* HostReadBuffer() { return results_.buffers[(results_.index - 1) & 1].get(); }
@@ -97,6 +100,16 @@ private:
     std::atomic<bool> launched_{false};
 };
 
+// Where the sim thread's cycles go, summed over cycles while a benchmark has
+// set it (read it while holding cycleLock).
+struct CycleTimings {
+    enum Stage { Other, Apply, Steps, Publish, StageCount };  // other: conduits, frame lists, component Publish
+    double seconds[StageCount] = {};
+    uint64_t cycles = 0;
+    StepTimings step;
+    PublishTimings publication;
+};
+
 class SimThread final : public Thread {
 public:
     // `workers`: threads of the pool that runs the heat bands and row copies.
@@ -123,6 +136,14 @@ public:
     // Steps for a frame of `dt` seconds, carrying the remainder.
     int32_t StepsFor(float dt);
 
+    // Benchmarks: times every cycle into `timings` (nullptr stops). Set it
+    // before the thread starts.
+    void SetTimings(CycleTimings* timings) {
+        timings_ = timings;
+        stepContext_->timings = timings ? &timings->step : nullptr;
+        publishContext_.timings = timings ? &timings->publication : nullptr;
+    }
+
 protected:
     void Run() override;
 
@@ -134,6 +155,7 @@ private:
     HostExchange& exchange_;
     float timeAccumulator_ = 0.0f;
     World* world_ = nullptr;
+    CycleTimings* timings_ = nullptr;
 };
 
 

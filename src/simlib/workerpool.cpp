@@ -36,6 +36,10 @@ void WorkerPool::StopWorkers() {
 }
 
 void WorkerPool::Post(Job* job) {
+    if (workers_.size() == 1) {
+        job->Run();
+        return;
+    }
     {
         std::lock_guard<std::mutex> guard(lock_);
         queue_.push_back(job);
@@ -46,7 +50,23 @@ void WorkerPool::Post(Job* job) {
 
 void WorkerPool::WaitAll() {
     std::unique_lock<std::mutex> guard(lock_);
+    while (Job* job = TakeJob()) {
+        guard.unlock();
+        job->Run();
+        guard.lock();
+        --outstanding_;
+    }
     jobDoneSignal_.wait(guard, [this] { return outstanding_ == 0; });
+}
+
+Job* WorkerPool::TakeJob() {
+    if (head_ == queue_.size()) return nullptr;
+    Job* job = queue_[head_++];
+    if (head_ == queue_.size()) {
+        queue_.clear();
+        head_ = 0;
+    }
+    return job;
 }
 
 void WorkerPool::WorkerLoop() {
@@ -56,11 +76,7 @@ void WorkerPool::WorkerLoop() {
     for (;;) {
         workSignal_.wait(guard, [this] { return stop_ || head_ < queue_.size(); });
         if (stop_) return;
-        Job* job = queue_[head_++];
-        if (head_ == queue_.size()) {
-            queue_.clear();
-            head_ = 0;
-        }
+        Job* job = TakeJob();
         guard.unlock();
         job->Run();
         guard.lock();

@@ -241,6 +241,112 @@ TEST_F(Components, IntakesOutletsAndGermSources) {
     EXPECT_TRUE(ReportRecorder::Take().empty());
 }
 
+// Reports of bad values in the component exchanges and the conduit manager
+// reach the host as warnings, and the exchange leaves the values alone.
+TEST_F(Components, BadValuesAreReportedToTheHost) {
+    // A solid without heat capacity: every exchange with it divides by zero.
+    tshost::ElementDesc heatless = tables.elements[E("Granite")];
+    heatless.name = "Heatless";
+    heatless.record.id = 0x5EED0001u;
+    heatless.record.specificHeatCapacity = 0.0f;
+    tables.elements.push_back(heatless);
+    for (tshost::DiseaseDesc& d : tables.diseases) d.growth.push_back(d.growth.back());
+    lib().SendBytes(SIM_MSG_LOAD_ELEMENT_TABLE, tshost::ElementTablePayload(tables.elements));
+    lib().SendBytes(SIM_MSG_LOAD_DISEASE_TABLE,
+                    tshost::DiseaseTablePayload(tables.diseases, int32_t(tables.elements.size())));
+    tshost::WorldLayout world(4, 2, tshost::Matter(E("Granite"), 300.0f, 100.0f));
+    world.at(0, 1) = tshost::Matter(E("Heatless"), 300.0f, 100.0f);
+    world.at(1, 1) = tshost::Matter(E("Heatless"), 400.0f, 100.0f);
+    world.at(2, 1) = tshost::Matter(E("Oxygen"), 300.0f, 1.0f);
+    world.at(3, 1) = tshost::Matter(E("Oxygen"), 300.0f, 1.0f);
+    Load(world);
+    NoConduction(0, 0, 4, 2);
+    Send(SIM_MSG_ADD_ELEMENT_CHUNK, tshost::AddElementChunk(Cell(0, 1), 1, 1.0f, 300.0f, 1.0f, 1.0f, 1.0f, E("Granite")));
+    Send(SIM_MSG_ADD_ELEMENT_CHUNK, tshost::AddElementChunk(Cell(2, 1), 2, 1.0f, 300.0f, 1.0f, 1.0f, 1.0f, E("Granite")));
+    Send(SIM_MSG_ADD_BUILDING_HEAT_EXCHANGE,
+         tshost::AddBuildingHeatExchange(3, E("Granite"), 10.0f, 300.0f, 1.0f, 1000.0f, 0.0f, 1, 1, 2, 2));
+    auto r = RunFrame(0.0f);
+    const uint32_t hot = HandleOf(r, 2);
+    Send(SIM_MSG_MODIFY_ELEMENT_CHUNK_ENERGY, tshost::ModifyElementChunkEnergy(hot, 19700.0f * Cp("Granite")));
+    const uint32_t waterId = tables.elements[E("Water")].record.id;
+    const uint32_t pipe = lib().ConduitTemperatureManager_Add(20000.0f, 1.0f, waterId, SIM_NO_HANDLE, 1.0f, 1.0f, 0);
+    lib().ConduitTemperatureManager_Set(pipe | 0x05000000u, 300.0f, 1.0f, waterId);
+    r = RunFrame(0.2f);
+    EXPECT_EQ(r.temperature()[size_t(Cell(0, 1))], 300.0f);
+    EXPECT_EQ(r.temperature()[size_t(Cell(1, 1))], 400.0f);
+    EXPECT_EQ(r.buildingOutputs()[0].temperature, 300.0f);
+    EXPECT_FLOAT_EQ(r.elementChunkOutputs()[1].temperature, 20000.0f);
+    const auto reports = ReportRecorder::Take();
+    for (const char* text : {"ElementChunk ConductTemperature produced invalid outputs.",
+                             "ElementChunk bad item temperature: 20000.000000",
+                             "BuildingHeatExchange has invalid values Cell T=400.000000, HC=0.000000",
+                             "Contents have invalid temperature 20000.000000. Resetting to default.",
+                             "ConduitTemperatureManager::Set called with bad handle: V=5, Idx=0"}) {
+        bool seen = false;
+        for (const RecordedReport& report : reports)
+            seen = seen || (report.code == SIM_CALLBACK_ASSERTION && report.message.find(text) != std::string::npos);
+        EXPECT_TRUE(seen) << text;
+    }
+}
+
+// Infinite limits are valid ("never", "no limit"); a bad value refuses or
+// clamps only itself; an outlet set to emit nothing still takes its cell.
+TEST_F(Components, LimitsAndValuesAtTheEdges) {
+    tshost::WorldLayout world(6, 3, tshost::Matter(E("Granite"), 300.0f, 100.0f));
+    world.Fill(0, 1, 6, 2, tshost::Matter(E("Oxygen"), 300.0f, 1.0f));
+    Load(world);
+    NoConduction(0, 0, 1, 1);  // under the building
+    Send(SIM_MSG_ADD_BUILDING_HEAT_EXCHANGE,
+         tshost::AddBuildingHeatExchange(1, E("Granite"), 10.0f, 300.0f, 1.0f, INFINITY, 0.0f, 0, 0, 1, 1));
+    for (uint32_t id : {2u, 3u, 4u}) Send(SIM_MSG_ADD_MASS_EMITTER, tshost::AddMassEmitter(5.0f, id, SIM_NO_CALLBACK, SIM_NO_CALLBACK));
+    Send(SIM_MSG_ADD_MASS_CONSUMER, tshost::AddMassConsumer(Cell(5, 1), 5, 1, 0, E("Oxygen")));
+    auto r = RunFrame(0.0f);
+    const uint32_t building = HandleOf(r, 1), unlimited = HandleOf(r, 2), scorching = HandleOf(r, 3),
+                   idle = HandleOf(r, 4), consumer = HandleOf(r, 5);
+    ASSERT_NE(building, SIM_NO_HANDLE);
+
+    // Bounds that are not valid are ignored without a word; infinite energy
+    // stops at the bound.
+    Send(SIM_MSG_MODIFY_BUILDING_ENERGY, tshost::ModifyBuildingEnergy(building, 100.0f, NAN, 350.0f));
+    Send(SIM_MSG_MODIFY_BUILDING_ENERGY, tshost::ModifyBuildingEnergy(building, 100.0f, 0.0f, INFINITY));
+    Send(SIM_MSG_MODIFY_BUILDING_ENERGY, tshost::ModifyBuildingEnergy(building, INFINITY, 0.0f, 350.0f));
+    // No pressure limit; an emission temperature clamped to 10000 K; nothing to emit but germs.
+    Send(SIM_MSG_MODIFY_MASS_EMITTER,
+         tshost::ModifyMassEmitter(unlimited, Cell(1, 1), 0.2f, 0.1f, 300.0f, INFINITY, 0, E("Oxygen"), 1, 255));
+    Send(SIM_MSG_MODIFY_MASS_EMITTER,
+         tshost::ModifyMassEmitter(scorching, Cell(2, 1), 0.2f, 0.1f, 20000.0f, 5.0f, 0, E("Oxygen"), 1, 255));
+    Send(SIM_MSG_MODIFY_MASS_EMITTER,
+         tshost::ModifyMassEmitter(idle, Cell(3, 1), 0.2f, 0.0f, 300.0f, 5.0f, 50, E("Oxygen"), 1, 0));
+    Send(SIM_MSG_MODIFY_MASS_CONSUMER, tshost::ModifyMassConsumer(consumer, Cell(5, 1), 1.0f));
+    r = RunFrame(0.4f);  // the outlets emit on the second step
+    EXPECT_EQ(r.buildingOutputs()[0].temperature, 350.0f);
+    EXPECT_TRUE(r.buildingsOverheated().empty());
+    const std::span<const MassEmitterOutput> out = r.massEmitterOutputs();
+    ASSERT_EQ(out.size(), 3u);
+    EXPECT_EQ(out[0].elementIdx, E("Oxygen"));
+    EXPECT_FLOAT_EQ(out[0].mass, 0.1f);
+    EXPECT_FLOAT_EQ(out[1].mass, 0.1f);
+    EXPECT_EQ(out[1].temperature, SIM_MAX_TEMPERATURE);
+    EXPECT_EQ(out[2].elementIdx, E("Oxygen"));
+    EXPECT_EQ(out[2].mass, 0.0f);
+    int64_t germs = 0;
+    for (int32_t c = 0; c < width * height; ++c) germs += r.diseaseCount()[size_t(c)];
+    EXPECT_EQ(germs, 50);
+    EXPECT_EQ(r.massConsumerOutputs().size(), 2u);
+    EXPECT_TRUE(ReportRecorder::Saw("clamped to 10000"));
+    ReportRecorder::Clear();
+
+    // An infinite interval never comes round; a negative rate stops the intake.
+    Send(SIM_MSG_MODIFY_MASS_EMITTER,
+         tshost::ModifyMassEmitter(unlimited, Cell(1, 1), INFINITY, 0.1f, 300.0f, INFINITY, 0, E("Oxygen"), 1, 255));
+    Send(SIM_MSG_MODIFY_MASS_CONSUMER, tshost::ModifyMassConsumer(consumer, Cell(5, 1), -1.0f));
+    r = RunFrame(0.4f);
+    EXPECT_EQ(r.massEmitterOutputs()[0].mass, 0.0f);
+    EXPECT_FLOAT_EQ(r.massEmitterOutputs()[1].mass, 0.2f);
+    EXPECT_TRUE(r.massConsumerOutputs().empty());
+    EXPECT_TRUE(ReportRecorder::Saw("negative rate"));
+}
+
 TEST_F(Components, PipeContentsExchangeWithTheirBuildings) {
     tshost::WorldLayout world(4, 2, tshost::Matter(E("Granite"), 300.0f, 100.0f));
     Load(world);

@@ -215,15 +215,15 @@ std::string FindLldb() {
     return {};
 }
 
-// Opens the dump in lldb (batch mode, bounded in time) and returns its output.
-std::string LldbBacktrace(const fs::path& dump) {
+// Opens the dump in lldb (batch mode, bounded in time), runs `commands` and returns its output.
+std::string Lldb(const fs::path& dump, const std::string& commands = "-o 'thread backtrace'") {
     const std::string lldb = FindLldb();
     if (lldb.empty()) {
         ADD_FAILURE() << "lldb not found: scripts/install-deps.sh installs it";
         return {};
     }
-    const std::string command = "timeout 180 " + lldb + " --batch -x -o 'target create --core \"" + dump.string() +
-                                "\"' -o 'thread backtrace' 2>&1";
+    const std::string command =
+        "timeout 180 " + lldb + " --batch -x -o 'target create --core \"" + dump.string() + "\"' " + commands + " 2>&1";
     std::string output;
     if (FILE* pipe = popen(command.c_str(), "r")) {
         char buffer[4096];
@@ -292,16 +292,133 @@ TEST_F(CrashReport, DebugCrashWritesDumpReportsStackAndEndsByTheTrap) {
     const std::string& exception = dump.streams[6];
     const std::string& threads = dump.streams[3];
     EXPECT_EQ(U32At(exception, 8), static_cast<uint32_t>(SIGTRAP));  // exception code: the signal
-    EXPECT_EQ(U32At(threads, 0), 1u);                                // the crashing thread
-    EXPECT_EQ(U32At(exception, 0), U32At(threads, 4));               // ... is the exception's thread
+    EXPECT_GE(U32At(threads, 0), 1u);
+    EXPECT_EQ(U32At(exception, 0), U32At(threads, 4));  // the crashing thread comes first
 
     // A standard debugger opens it and walks from the library into the test program.
-    const std::string lldb = LldbBacktrace(dir.path / name);
+    const std::string lldb = Lldb(dir.path / name);
     EXPECT_NE(lldb.find("stop reason = signal SIGTRAP"), std::string::npos) << lldb;
     const std::string frame = FrameLine(lldb, "crash_host`main");
     EXPECT_NE(frame.find("crash_host.cpp:" + line), std::string::npos) << lldb;
-    EXPECT_NE(FrameLine(lldb, "libtesselsim.so`"), "") << lldb;
+    // The library's frame names its file, version suffix included.
+    EXPECT_NE(FrameLine(lldb, fs::path(TS_LIBRARY_PATH).filename().string() + "`"), "") << lldb;
     std::printf("lldb: %s\n", frame.c_str());
+}
+
+// "tid name" lines that the host's callback printed from /proc/self/task.
+std::map<uint32_t, std::string> ListedThreads(const std::string& output) {
+    std::map<uint32_t, std::string> threads;
+    const auto begin = output.find("threads<<\n");
+    const auto end = output.find(">>threads");
+    if (begin == std::string::npos || end == std::string::npos) return threads;
+    std::istringstream lines(output.substr(begin + 10, end - begin - 10));
+    uint32_t tid;
+    std::string name;
+    while (lines >> tid >> name) threads[tid] = name;
+    return threads;
+}
+
+template <class T>
+T ValueAt(const std::string& bytes, std::size_t at) {
+    T v{};
+    if (at + sizeof v <= bytes.size()) std::memcpy(&v, bytes.data() + at, sizeof v);
+    return v;
+}
+
+std::string Utf16At(const std::string& file, uint64_t rva) {
+    std::string text;
+    const auto bytes = ValueAt<uint32_t>(file, rva);
+    for (uint32_t i = 0; i + 1 < bytes; i += 2) text += static_cast<char>(ValueAt<uint16_t>(file, rva + 4 + i));
+    return text;
+}
+
+// lldb's "thread backtrace all", one block of frames per thread id (from "thread list").
+std::map<uint32_t, std::string> LldbBacktraces(const std::string& output) {
+    std::map<int, uint32_t> tidOfIndex;
+    std::map<uint32_t, std::string> frames;
+    const std::regex listed(R"(thread #(\d+): tid = (\d+),)");
+    for (std::sregex_iterator it(output.begin(), output.end(), listed), end; it != end; ++it)
+        tidOfIndex[std::stoi((*it)[1])] = static_cast<uint32_t>(std::stoul((*it)[2]));
+    std::istringstream lines(output);
+    std::string line;
+    const std::regex header(R"(^[* ] thread #(\d+)(,|$))");
+    uint32_t current = 0;
+    while (std::getline(lines, line)) {
+        std::smatch match;
+        if (std::regex_search(line, match, header)) current = tidOfIndex[std::stoi(match[1])];
+        else if (current != 0 && line.find("frame #") != std::string::npos) frames[current] += line + "\n";
+    }
+    return frames;
+}
+
+TEST_F(CrashReport, TheDumpOfARunningWorldHoldsEveryThreadWithItsRegistersAndStack) {
+    TempDir dir;
+    const ChildRun run = RunCrashHost("world", dir.path);
+    ExpectEndedBy(run, SIGTRAP);
+    ASSERT_EQ(run.dumps.size(), 1u) << run.output;
+    const std::map<uint32_t, std::string> listed = ListedThreads(run.output);
+    const auto mainThread = static_cast<uint32_t>(std::stoul("0" + Field(run.output, "main-thread")));
+    const auto deafThread = static_cast<uint32_t>(std::stoul("0" + Field(run.output, "deaf-thread")));
+    // The host's thread, its thread that blocks every signal, the sim thread and the pool's worker.
+    ASSERT_GE(listed.size(), 4u) << run.output;
+    ASSERT_EQ(listed.count(mainThread), 1u) << run.output;
+    ASSERT_EQ(listed.count(deafThread), 1u) << run.output;
+    uint32_t simThread = 0;
+    for (const auto& [tid, name] : listed)
+        if (name == "SimThread") simThread = tid;
+    ASSERT_NE(simThread, 0u) << run.output;
+
+    const fs::path path = dir.path / run.dumps[0];
+    const std::string file = ReadFile(path);
+    DumpStreams dump = ReadDump(path);
+    ASSERT_EQ(dump.error, "");
+    const std::string& list = dump.streams[3];
+    const uint32_t count = U32At(list, 0);
+    ASSERT_EQ(list.size(), 4 + std::size_t{count} * 48);
+    EXPECT_EQ(U32At(list, 4), mainThread);  // the crashing thread first
+    EXPECT_EQ(U32At(dump.streams[6], 0), mainThread);
+    std::map<uint32_t, std::string> dumped;
+    for (uint32_t i = 0; i < count; ++i) {
+        const std::size_t record = 4 + std::size_t{i} * 48;
+        const uint32_t tid = U32At(list, record);
+        dumped[tid] = "";
+        // Context: the x86-64 record, with a stack pointer inside the thread's stack memory.
+        const auto stackStart = ValueAt<uint64_t>(list, record + 24);
+        const uint32_t stackSize = U32At(list, record + 32);
+        const uint32_t stackRva = U32At(list, record + 36);
+        const uint32_t contextSize = U32At(list, record + 40);
+        const uint32_t contextRva = U32At(list, record + 44);
+        ASSERT_EQ(contextSize, 1232u) << tid;
+        ASSERT_LE(uint64_t{contextRva} + contextSize, file.size()) << tid;
+        const auto rsp = ValueAt<uint64_t>(file, contextRva + 0x98);
+        const auto rip = ValueAt<uint64_t>(file, contextRva + 0xf8);
+        EXPECT_NE(rip, 0u) << tid;
+        EXPECT_GT(stackSize, 0u) << tid;
+        EXPECT_LE(uint64_t{stackRva} + stackSize, file.size()) << tid;
+        EXPECT_TRUE(rsp >= stackStart && rsp < stackStart + stackSize) << tid;
+    }
+    EXPECT_EQ(dumped.size(), count) << "a thread listed twice";
+    // The same threads as the kernel listed at the crash, under the same names.
+    const std::string& names = dump.streams[24];
+    ASSERT_EQ(U32At(names, 0), count);
+    for (uint32_t i = 0; i < count; ++i)
+        dumped[U32At(names, 4 + i * 12)] = Utf16At(file, ValueAt<uint64_t>(names, 4 + i * 12 + 4));
+    EXPECT_EQ(dumped, listed);
+
+    // A debugger shows them all and unwinds each: the sim thread through the
+    // library; the thread that could not answer from where it waits, and on
+    // through the host's code where frames need no frame pointer (its saved
+    // frame pointer is not known; unoptimised code and the sanitizer's
+    // wrappers need it).
+    const std::string lldb = Lldb(path, "-o 'thread list' -o 'thread backtrace all'");
+    std::map<uint32_t, std::string> backtraces = LldbBacktraces(lldb);
+    for (const auto& [tid, name] : listed) EXPECT_EQ(backtraces.count(tid), 1u) << tid << " " << name << "\n" << lldb;
+    EXPECT_NE(backtraces[simThread].find(fs::path(TS_LIBRARY_PATH).filename().string() + "`ts::"), std::string::npos) << lldb;
+    EXPECT_NE(backtraces[deafThread].find("frame #0: 0x"), std::string::npos) << lldb;
+    EXPECT_NE(backtraces[deafThread].find("read"), std::string::npos) << lldb;
+    if (!kAddressSanitizer) {
+        EXPECT_NE(backtraces[deafThread].find("crash_host`"), std::string::npos) << lldb;
+    }
 }
 
 TEST_F(CrashReport, FaultIsReportedThenEndsTheProcessAsTheFault) {
@@ -319,7 +436,7 @@ TEST_F(CrashReport, FaultIsReportedThenEndsTheProcessAsTheFault) {
     } else {
         ExpectEndedBy(run, SIGSEGV);
     }
-    const std::string lldb = LldbBacktrace(dir.path / run.dumps[0]);
+    const std::string lldb = Lldb(dir.path / run.dumps[0]);
     EXPECT_NE(lldb.find("stop reason = signal SIGSEGV"), std::string::npos) << lldb;
     EXPECT_NE(FrameLine(lldb, "crash_host`main"), "") << lldb;
 }

@@ -1,5 +1,7 @@
 #include "e2e/hostfixture.h"
 
+#include "hostkit/payloads.h"
+
 namespace tstest {
 
 std::mutex ReportRecorder::lock_;
@@ -43,5 +45,36 @@ void HostTest::SetUp() {
 }
 
 void HostTest::TearDown() { lib().SIM_Shutdown(); }
+
+void SampleHost::SetUp() {
+    HostTest::SetUp();
+    tables = tshost::LoadSampleTables();
+}
+
+void SampleHost::LoadTables() {
+    ASSERT_EQ(lib().SendBytes(SIM_MSG_LOAD_ELEMENT_TABLE, tshost::ElementTablePayload(tables.elements)),
+              tables.elements.size());
+    lib().SendBytes(SIM_MSG_LOAD_DISEASE_TABLE,
+                    tshost::DiseaseTablePayload(tables.diseases, int32_t(tables.elements.size())));
+}
+
+void SampleHost::Load(const tshost::WorldLayout& world) {
+    width = world.width;
+    height = world.height;
+    lib().SendBytes(SIM_MSG_CREATE_WORLD, tshost::CreateWorldPayload(world));
+    ASSERT_NE(lib().SendBytes(SIM_MSG_LOAD_SAVE_GAME, lib().SaveWorld()), 0u);
+}
+
+void SampleHost::EndFrame(float dt) { lib().Send(SIM_MSG_END_FRAME, tshost::EndFrame(dt, 0, 0, width, height)); }
+
+tshost::FrameResultsView SampleHost::Exchange() {
+    return tshost::FrameResultsView(lib().ExchangeFrame(std::string(size_t(width * height), '\0')), width, height);
+}
+
+tshost::FrameResultsView SampleHost::RunFrame(float dt) {
+    EndFrame(dt);
+    Exchange();
+    return Exchange();
+}
 
 }  // namespace tstest

@@ -9,7 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "hostkit/frameresults.h"
 #include "hostkit/library.h"
+#include "hostkit/tables.h"
+#include "hostkit/world.h"
 
 namespace tstest {
 
@@ -40,6 +43,26 @@ protected:
     static tshost::Library& lib();
     void SetUp() override;
     void TearDown() override;
+};
+
+// A host with the sample tables, which a test may change before LoadTables,
+// and one world driven frame by frame.
+class SampleHost : public HostTest {
+protected:
+    void SetUp() override;
+    void LoadTables();
+    // Creates the world, saves it and loads the save: the simulation runs.
+    void Load(const tshost::WorldLayout& world);
+    void EndFrame(float dt);
+    tshost::FrameResultsView Exchange();
+    // Closes a frame and exchanges twice: that frame's results.
+    tshost::FrameResultsView RunFrame(float dt);
+    uint8_t E(const char* name) const { return tshost::ElementIndex(tables.elements, name); }
+    int32_t Cell(int32_t x, int32_t y) const { return y * width + x; }
+
+    tshost::SampleTables tables;
+    int32_t width = 0;
+    int32_t height = 0;
 };
 
 }  // namespace tstest

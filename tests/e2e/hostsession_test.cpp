@@ -91,6 +91,16 @@ TEST_F(HostSession, ReportsCarryMessageLocationAndStack) {
     EXPECT_NE(reports[1].message.find("255"), std::string::npos);
 }
 
+TEST_F(SampleWorld, TableWithBytesLeftOverIsRefused) {
+    std::vector<tshost::ElementDesc> small(tables.elements.begin(), tables.elements.begin() + 3);
+    EXPECT_EQ(lib().SendBytes(SIM_MSG_LOAD_ELEMENT_TABLE, tshost::ElementTablePayload(small) + "xy"), 0u);
+    EXPECT_TRUE(ReportRecorder::Saw("2 bytes left over"));
+    // The sample table is still the one in use.
+    const tshost::FrameResultsView r = Load(tshost::WorldLayout(2, 1, tshost::Matter(E("Granite"), 300.0f, 10.0f)));
+    ASSERT_TRUE(r.valid());
+    EXPECT_EQ(r.elementIdx()[1], E("Granite"));
+}
+
 TEST_F(SampleWorld, FrameLoopOverASavedWorld) {
     tshost::WorldLayout world(8, 6, tshost::Matter(E("Oxygen"), 293.0f, 1.0f));
     world.Fill(0, 0, 8, 1, tshost::Matter(E("Granite"), 290.0f, 2700.0f));

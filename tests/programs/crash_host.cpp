@@ -5,21 +5,31 @@
 //   crash_host segv         a write to a page without access, with a host callback
 //   crash_host callback-faults  SIM_DebugCrash, and the host callback itself faults
 //   crash_host two-threads  a second thread traps while the first one's report runs
+//   crash_host world        SIM_DebugCrash while a world runs (sim thread and pool
+//                           worker), beside a host thread that blocks every signal
 //
 // It prints "crash-line=N", the source line of the crashing call, and its
 // callback prints what the library hands it: "code=", "dump=" and the call
-// stack between "stack<<" and ">>stack".
+// stack between "stack<<" and ">>stack", then the threads of the process as
+// "tid name" lines between "threads<<" and ">>threads".
+#include <fcntl.h>
+#include <pthread.h>
 #include <sys/mman.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
 
 #include "hostkit/library.h"
+#include "hostkit/payloads.h"
+#include "hostkit/tables.h"
+#include "hostkit/world.h"
 
 namespace {
 
@@ -42,7 +52,37 @@ void Put(const char* text) {
     }
 }
 
-// Runs inside the library's signal handler: write(2) only.
+// The threads of the process from /proc/self/task, with system calls only.
+void PutThreads() {
+    Put("threads<<\n");
+    const int dir = open("/proc/self/task", O_RDONLY | O_DIRECTORY);
+    alignas(8) char entries[4096];
+    long got;
+    while (dir >= 0 && (got = syscall(SYS_getdents64, dir, entries, sizeof entries)) > 0) {
+        for (long at = 0; at < got;) {
+            unsigned short length;
+            std::memcpy(&length, entries + at + 16, sizeof length);
+            const char* name = entries + at + 19;
+            at += length;
+            if (name[0] < '0' || name[0] > '9') continue;
+            char path[64] = "/proc/self/task/";
+            std::strcat(path, name);
+            std::strcat(path, "/comm");
+            char comm[32] = "";
+            const int fd = open(path, O_RDONLY);
+            const ssize_t n = fd >= 0 ? read(fd, comm, sizeof comm - 1) : 0;
+            if (fd >= 0) close(fd);
+            comm[n > 0 ? n : 0] = '\0';
+            Put(name);
+            Put(" ");
+            Put(comm);  // ends with its newline
+        }
+    }
+    if (dir >= 0) close(dir);
+    Put(">>threads\n");
+}
+
+// Runs inside the library's signal handler: system calls only.
 void OnReport(int32_t code, void* record) {
     char number[16];
     std::snprintf(number, sizeof number, "%d", code);
@@ -56,6 +96,7 @@ void OnReport(int32_t code, void* record) {
     Put("\nstack<<\n");
     Put(report->callStack);
     Put("\n>>stack\n");
+    PutThreads();
     reportStarted = true;
     if (faultInCallback) WriteToGuardedPage();
     if (lingerInCallback) {
@@ -70,6 +111,45 @@ void AnnounceLine(int line) {
     std::fflush(stdout);
 }
 
+// A world of 32 x 32 cells, loaded from its save so that the sim thread and
+// its worker run, and a few frames exchanged.
+void RunWorld(tshost::Library& lib) {
+    const tshost::SampleTables tables = tshost::LoadSampleTables();
+    lib.SendBytes(SIM_MSG_LOAD_ELEMENT_TABLE, tshost::ElementTablePayload(tables.elements));
+    lib.SendBytes(SIM_MSG_LOAD_DISEASE_TABLE,
+                  tshost::DiseaseTablePayload(tables.diseases, static_cast<int32_t>(tables.elements.size())));
+    const uint8_t oxygen = tshost::ElementIndex(tables.elements, "Oxygen");
+    const tshost::WorldLayout world(32, 32, tshost::Matter(oxygen, 293.0f, 1.0f));
+    lib.SendBytes(SIM_MSG_CREATE_WORLD, tshost::CreateWorldPayload(world));
+    lib.SendBytes(SIM_MSG_LOAD_SAVE_GAME, lib.SaveWorld());
+    const std::string input = tshost::HostCellInput(world.width, world.height, 0);
+    for (int frame = 0; frame < 3; ++frame) {
+        lib.Send(SIM_MSG_END_FRAME, tshost::EndFrame(0.2f, 0, 0, world.width, world.height));
+        lib.ExchangeFrame(input);
+    }
+}
+
+// A host thread that blocks every signal and waits in the kernel: it cannot
+// answer the library's request for its registers.
+void StartDeafThread() {
+    static int channel[2];
+    if (pipe(channel) != 0) return;
+    std::atomic<bool> ready{false};
+    std::thread([&ready] {
+        sigset_t all;
+        sigfillset(&all);
+        pthread_sigmask(SIG_BLOCK, &all, nullptr);
+        pthread_setname_np(pthread_self(), "HostDeaf");
+        std::printf("deaf-thread=%ld\n", static_cast<long>(syscall(SYS_gettid)));
+        std::fflush(stdout);
+        ready = true;
+        char byte;
+        while (read(channel[0], &byte, 1) < 0) {
+        }
+    }).detach();
+    while (!ready) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -78,7 +158,12 @@ int main(int argc, char** argv) {
     lib.SIM_Initialize(mode == "trap-quiet" ? nullptr : &OnReport);
     // One call site for the single-thread traps: an optimiser may merge identical
     // calls of several branches, and the stack would then name another line.
-    if (mode == "trap" || mode == "trap-quiet" || mode == "callback-faults") {
+    if (mode == "world") {
+        RunWorld(lib);
+        StartDeafThread();
+        std::printf("main-thread=%ld\n", static_cast<long>(syscall(SYS_gettid)));
+    }
+    if (mode == "trap" || mode == "trap-quiet" || mode == "callback-faults" || mode == "world") {
         faultInCallback = mode == "callback-faults";
         AnnounceLine(__LINE__ + 1);
         lib.SIM_DebugCrash();
@@ -96,7 +181,7 @@ int main(int argc, char** argv) {
         lib.SIM_DebugCrash();
         first.join();
     } else {
-        std::fprintf(stderr, "usage: crash_host trap|trap-quiet|segv|callback-faults|two-threads\n");
+        std::fprintf(stderr, "usage: crash_host trap|trap-quiet|segv|callback-faults|two-threads|world\n");
         return 2;
     }
     // Only reached when the process was let go on (a debugger continued it).

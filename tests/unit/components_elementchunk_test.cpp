@@ -118,7 +118,6 @@ TEST_F(ChunkTest, BadBodiesAreLoggedAndLeftAlone) {
     elements.records[kIce].specificHeatCapacity = 0.0f;  // a cell without heat capacity
     Make(3, 1, kOxygen, 300.0f, 1.0f);
     E(0, 0) = kIce;
-    CaptureLog();
     const uint32_t a = AddChunk(0, 0, kGranite, 1.0f, 400.0f);
     const uint32_t hot = AddChunk(1, 0, kGranite, 1.0f, 20000.0f);
     T(2, 0) = 12000.0f;
@@ -131,14 +130,11 @@ TEST_F(ChunkTest, BadBodiesAreLoggedAndLeftAlone) {
     EXPECT_EQ(Chunk(hot).temperature, 20000.0f);
     EXPECT_EQ(T(1, 0), 300.0f);
     EXPECT_EQ(Chunk(c).temperature, 400.0f);
-    const std::string log = LogText();
-    EXPECT_NE(log.find("ElementChunk ConductTemperature produced invalid outputs.\nInputs: dt=0.200000, "
-                       "scale=1.000000\nT1=300.000000, HC1=0.000000"),
-              std::string::npos)
-        << log;
-    EXPECT_NE(log.find("ElementChunk bad item temperature: 20000.000000. Cell T=300.000000"), std::string::npos);
-    EXPECT_NE(log.find("ElementChunk bad src cell T=12000.000000, HC=1.005000, Item T=400.000000, HC=0.790000"),
-              std::string::npos);
+    // Each reaches the host as a warning.
+    EXPECT_TRUE(Reported("ElementChunk ConductTemperature produced invalid outputs.\nInputs: dt=0.200000, "
+                         "scale=1.000000\nT1=300.000000, HC1=0.000000"));
+    EXPECT_TRUE(Reported("ElementChunk bad item temperature: 20000.000000. Cell T=300.000000"));
+    EXPECT_TRUE(Reported("ElementChunk bad src cell T=12000.000000, HC=1.005000, Item T=400.000000, HC=0.790000"));
 }
 
 TEST_F(ChunkTest, ReachingHighTempIsAnEvent) {

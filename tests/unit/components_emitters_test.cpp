@@ -203,7 +203,7 @@ TEST_F(EmitterTest, TimerAndPlacementByState) {
     EXPECT_EQ(Output(sand).mass, 0.0f);
 }
 
-TEST_F(EmitterTest, OneElementPerFrameAndNothingFromAnIdleOutlet) {
+TEST_F(EmitterTest, OneElementPerFrameAndAnIdleOutlet) {
     Make(3, 1, kVacuum, 0.0f, 0.0f);
     const uint32_t h = AddEmitter(10.0f);
     Set(h, 0, 0, kWater, 1.0f, 300.0f, 0.0f, 1, 10.0f);
@@ -219,12 +219,15 @@ TEST_F(EmitterTest, OneElementPerFrameAndNothingFromAnIdleOutlet) {
     EXPECT_EQ(E(1, 0), kBrine);
     EXPECT_EQ(Output(h).elementIdx, kBrine);
     EXPECT_EQ(Output(h).mass, 1.0f);
-    // Emitting nothing turns no cell into the outlet's element.
+    // Emitting nothing still takes the cell: it becomes the outlet's element, without mass.
     EndOfFrame();
     Set(h, 2, 0, kWater, 0.0f, 300.0f, 0.0f, 1, 10.0f);
     Step();
-    EXPECT_EQ(E(2, 0), kVacuum);
-    EXPECT_EQ(world->outputCollector.changedCells.size(), 2u);
+    EXPECT_EQ(E(2, 0), kWater);
+    EXPECT_EQ(M(2, 0), 0.0f);
+    EXPECT_EQ(world->outputCollector.changedCells.size(), 3u);
+    EXPECT_EQ(Output(h).elementIdx, kWater);
+    EXPECT_EQ(Output(h).mass, 0.0f);
     emitters().Publish(*world);
     EXPECT_EQ(Output(h).elementIdx, 255);
     EXPECT_EQ(Output(h).always255, 255);

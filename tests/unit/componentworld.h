@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -36,27 +35,7 @@ protected:
         Reports().clear();
         ts::GetRuntime().callback.store(&Record);
     }
-    void TearDown() override {
-        ts::GetRuntime().callback.store(nullptr);
-        if (logFile_ != nullptr) {
-            ts::GetRuntime().logger.reset();
-            std::fclose(logFile_);
-        }
-    }
-
-    // Log lines go to a file from here on; LogText() reads them back.
-    void CaptureLog() {
-        logFile_ = std::tmpfile();
-        ts::GetRuntime().logger = std::make_unique<ts::Logger>();
-        ts::GetRuntime().logger->SetSink(logFile_);
-    }
-    std::string LogText() {
-        std::string text;
-        std::fflush(logFile_);
-        std::rewind(logFile_);
-        for (int c = std::fgetc(logFile_); c != EOF; c = std::fgetc(logFile_)) text += char(c);
-        return text;
-    }
+    void TearDown() override { ts::GetRuntime().callback.store(nullptr); }
 
     // gw x gh game cells of one element; tables changed before this call count.
     ts::World& Make(int32_t gw, int32_t gh, uint8_t element, float t, float m) {
@@ -82,9 +61,6 @@ protected:
     ts::ElementTable elements = StandardElements();
     ts::DiseaseTable diseases = StandardDiseases();
     std::unique_ptr<ts::World> world;
-
-private:
-    std::FILE* logFile_ = nullptr;
 };
 
 }  // namespace tstest

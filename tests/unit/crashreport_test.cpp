@@ -1,14 +1,20 @@
 // The crash report's pieces that run inside the signal handler: calendar time
-// without the C library, the local-zone table, the dump's name, and the
-// minidump writer on a context captured in-process.
+// without the C library, the local-zone table, the dump's name, the gathering
+// of the other threads and the minidump writer on a context captured
+// in-process; and the stack text, which must symbolise from local files only.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <sys/wait.h>
 #include <sys/syscall.h>
 #include <ucontext.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cctype>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,9 +23,12 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "diagnostics/crashreport.h"
 #include "diagnostics/minidump.h"
+#include "diagnostics/processthreads.h"
+#include "diagnostics/stackwalk.h"
 
 namespace {
 
@@ -240,6 +249,156 @@ TEST(Minidump, HoldsTheThreadsStackAndTheModulesWithTheirBuildIds) {
         id += hex;
     }
     EXPECT_EQ(id, BuildIdOnDisk(self));
+}
+
+// --- the other threads of the process -------------------------------------------
+
+std::atomic<int> hostSignals{0};
+void CountHostSignal(int) { ++hostSignals; }
+
+pid_t ThreadId() { return static_cast<pid_t>(syscall(SYS_gettid)); }
+
+bool OnStackOf(std::thread& thread, uint64_t address) {
+    pthread_attr_t attributes;
+    if (pthread_getattr_np(thread.native_handle(), &attributes) != 0) return false;
+    void* low = nullptr;
+    std::size_t size = 0;
+    pthread_attr_getstack(&attributes, &low, &size);
+    pthread_attr_destroy(&attributes);
+    const auto start = reinterpret_cast<uint64_t>(low);
+    return address >= start && address < start + size;
+}
+
+TEST(ProcessThreads, GatheredThreadsStandStillUntilReleasedAndOneThatCannotAnswerIsStillDescribed) {
+    // The host's own handler for the request signal, there before any gathering.
+    struct sigaction host {};
+    host.sa_handler = CountHostSignal;
+    sigemptyset(&host.sa_mask);
+    struct sigaction saved {};
+    ASSERT_EQ(sigaction(ts::ThreadRequestSignal(), &host, &saved), 0);
+
+    std::atomic<bool> stop{false};
+    std::atomic<uint64_t> spins{0};
+    std::atomic<pid_t> busyId{0}, deafId{0};
+    std::thread busy([&] {
+        busyId = ThreadId();
+        while (!stop) ++spins;
+    });
+    int channel[2];
+    ASSERT_EQ(pipe(channel), 0);
+    std::thread deaf([&] {
+        sigset_t all;
+        sigfillset(&all);
+        pthread_sigmask(SIG_BLOCK, &all, nullptr);
+        deafId = ThreadId();
+        char byte;
+        while (read(channel[0], &byte, 1) < 0) {
+        }
+    });
+    while (busyId == 0 || deafId == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the deaf thread now waits in read
+
+    const auto start = std::chrono::steady_clock::now();
+    const ts::GatheredThreads gathered = ts::GatherOtherThreads(ThreadId(), 300'000'000);
+    const auto took = std::chrono::steady_clock::now() - start;
+    const uint64_t stopped = spins;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const uint64_t stillStopped = spins;
+    ts::ReleaseThreads();
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (spins == stillStopped && std::chrono::steady_clock::now() < giveUp) std::this_thread::yield();
+
+    EXPECT_EQ(stopped, stillStopped) << "a gathered thread ran on before its release";
+    EXPECT_GT(spins.load(), stillStopped) << "a released thread did not go on";
+    // The deaf thread held the gathering up for the time limit, not longer.
+    EXPECT_GE(took, std::chrono::milliseconds(300));
+    EXPECT_LT(took, std::chrono::seconds(3));
+
+    const ts::ThreadSnapshot* busyThread = nullptr;
+    const ts::ThreadSnapshot* deafThread = nullptr;
+    for (std::size_t i = 0; i < gathered.count; ++i) {
+        EXPECT_NE(gathered.threads[i].threadId, ThreadId());
+        if (gathered.threads[i].threadId == busyId) busyThread = &gathered.threads[i];
+        if (gathered.threads[i].threadId == deafId) deafThread = &gathered.threads[i];
+    }
+    ASSERT_NE(busyThread, nullptr);
+    ASSERT_NE(deafThread, nullptr);
+    EXPECT_EQ(busyThread->registers, ts::ThreadRegisters::kFull);
+    EXPECT_TRUE(busyThread->hasFpu);
+    EXPECT_TRUE(OnStackOf(busy, static_cast<uint64_t>(busyThread->gregs[REG_RSP])));
+    EXPECT_EQ(std::string(busyThread->name), "tesselsim_unit_");  // the kernel keeps 15 characters
+    EXPECT_EQ(deafThread->registers, ts::ThreadRegisters::kStackAndPc);
+    EXPECT_TRUE(OnStackOf(deaf, static_cast<uint64_t>(deafThread->gregs[REG_RSP])));
+    EXPECT_NE(deafThread->gregs[REG_RIP], 0);
+
+    // The signal from anyone else still reaches the host's handler.
+    pthread_kill(pthread_self(), ts::ThreadRequestSignal());
+    EXPECT_EQ(hostSignals.load(), 1);
+
+    stop = true;
+    ASSERT_EQ(write(channel[1], "x", 1), 1);
+    busy.join();
+    deaf.join();
+    close(channel[0]);
+    close(channel[1]);
+    sigaction(ts::ThreadRequestSignal(), &saved, nullptr);
+}
+
+// --- stack text ----------------------------------------------------------------
+
+// The lines of /proc/self/maps that name a library matching one of `names`.
+std::string LoadedLibraries(std::initializer_list<const char*> names) {
+    std::istringstream maps(ReadAll("/proc/self/maps"));
+    std::string line, found;
+    while (std::getline(maps, line))
+        for (const char* name : names)
+            if (line.find(name) != std::string::npos) found += line + "\n";
+    return found;
+}
+
+TEST(StackText, SymbolisesFromLocalFilesOnlyWhateverTheEnvironmentSays) {
+    // A child process, so that the environment and the symbol handler start
+    // afresh: a server named by the environment (loopback, nothing listening)
+    // must not even be asked, nor its client library loaded.
+    const fs::path cache = fs::temp_directory_path() / ("tesselsim-debuginfod-" + std::to_string(getpid()));
+    int channel[2];
+    ASSERT_EQ(pipe(channel), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(channel[0]);
+        setenv("DEBUGINFOD_URLS", "http://127.0.0.1:9/", 1);
+        setenv("DEBUGINFOD_CACHE_PATH", cache.c_str(), 1);
+        setenv("DEBUGINFOD_TIMEOUT", "2", 1);
+        ts::SymbolHandlerInitialize();
+        std::string before = LoadedLibraries({"libdebuginfod", "libcurl"});
+        // From a thread: its start routine lies in the C++ runtime, whose debug
+        // information is not installed, so a server would be asked for it.
+        std::string text;
+        std::thread([&text] { text = ts::CallStackText(); }).join();
+        const std::string report = before + "--\n" + LoadedLibraries({"libdebuginfod", "libcurl"}) + "--\n" + text;
+        const ssize_t ignored = write(channel[1], report.data(), report.size());
+        (void)ignored;
+        _exit(0);
+    }
+    close(channel[1]);
+    std::string report;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(channel[0], buffer, sizeof buffer)) > 0) report.append(buffer, static_cast<std::size_t>(n));
+    close(channel[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    std::error_code ignored;
+    fs::remove_all(cache, ignored);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    const auto first = report.find("--\n");
+    const auto second = report.find("--\n", first + 3);
+    ASSERT_NE(second, std::string::npos) << report;
+    if (first != 0) GTEST_SKIP() << "a debuginfod client was loaded before the test:\n" << report.substr(0, first);
+    EXPECT_EQ(report.substr(first + 3, second - first - 3), "");
+    const std::string text = report.substr(second + 3);
+    EXPECT_NE(text.find("crashreport_test.cpp:"), std::string::npos) << text;
 }
 
 }  // namespace

@@ -52,11 +52,12 @@ TEST(AddDisease, Competition) {
     EXPECT_EQ(a.n(), 150);
     EXPECT_EQ(a.age(), 7);
 
-    // The newcomer wins when it is stronger: r = trunc(100 - (300/100) * 300) = -800.
+    // The newcomer wins when it is stronger: r = trunc(100 - (300/100) * 300) = -800,
+    // but never with more germs than the 400 the two bring.
     Cell b(0, 100);
     AddDisease(b.arrays, 0, 1, 300, diseases);
     EXPECT_EQ(b.d(), 1);
-    EXPECT_EQ(b.n(), 800);
+    EXPECT_EQ(b.n(), 400);
     EXPECT_EQ(b.age(), 0);
 
     // Exactly cancelling leaves no disease at all.
@@ -103,7 +104,7 @@ TEST(MergeDisease, MatchesAddDisease) {
     EXPECT_EQ(m.count, 150);
     m = ts::MergeDisease(0, 100, 1, 300, diseases);
     EXPECT_EQ(m.index, 1);
-    EXPECT_EQ(m.count, 800);
+    EXPECT_EQ(m.count, 400);
     m = ts::MergeDisease(255, 0, 1, 30, diseases);
     EXPECT_EQ(m.index, 1);
     EXPECT_EQ(m.count, 30);

@@ -274,18 +274,20 @@ TEST_F(FrameCycle, BadQueuedMessagesAreSkippedWithReports) {
     Post(SIM_MSG_DIG_CELL, DigCellPayload{-1, 2, 0, {0, 0, 0}});
     Post(SIM_MSG_ADD_MASS, AddMassPayload{0, 3, 1.0f, 300.0f, 0, 200, 255, {0, 0}});  // no element 200
     Post(SIM_MSG_ADD_MASS, AddMassPayload{0, 4, std::nanf(""), 300.0f, 0, kWater, 255, {0, 0}});
-    Post(SIM_MSG_MODIFY_CELL_ENERGY, ModifyCellEnergyPayload{0, INFINITY, 400.0f, 1});
+    Post(SIM_MSG_MODIFY_CELL_ENERGY, ModifyCellEnergyPayload{0, std::nanf(""), 400.0f, 1});
     Post(SIM_MSG_SET_CELL_BYTE_GRID, SetCellByteGridPayload{0, 255, {0, 0, 0}});  // no grid loaded
     const uint8_t tooShort[4] = {};
     EXPECT_EQ(SIM_HandleMessage(SIM_MSG_DIG_CELL, 4, tooShort), 0u);
     const FrameResults* r = RunFrame(0.0f);
-    EXPECT_EQ(r->cellCallbacksCount, 0);
-    EXPECT_EQ(r->addMassResultsCount, 0);
+    // Skipped, but the callbacks are answered.
+    EXPECT_EQ(r->cellCallbacksCount, 2);
+    EXPECT_EQ(r->addMassResultsCount, 2);
     EXPECT_EQ(r->elementIdx[0], kGranite);
     EXPECT_EQ(r->temperature[0], 300.0f);
     EXPECT_TRUE(Reported("outside the host grid"));
     EXPECT_TRUE(Reported("beyond the table"));
     EXPECT_TRUE(Reported("not finite"));
+    EXPECT_TRUE(Reported("not a number"));
     EXPECT_TRUE(Reported("no cell byte grid"));
     EXPECT_TRUE(Reported("refused: payload of 4 bytes"));
 }

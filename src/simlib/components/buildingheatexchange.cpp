@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <bit>
 
-#include "hostapi/logger.h"
 #include "hostapi/report.h"
 #include "simlib/updatetemperature.h"
 #include "simlib/world.h"
@@ -131,8 +130,8 @@ void BuildingHeatExchange::Simulate(float dt, World& world) {
                         CheckStateTransition(world, collector, cell, info);
                         energy += q;
                     } else {
-                        TS_LOG("BuildingHeatExchange has invalid values Cell T=%f, HC=%f, Bldg T=%f, HC=%f", double(tc),
-                               double(hc), double(tb), double(hb));
+                        TS_WARN("BuildingHeatExchange has invalid values Cell T=%f, HC=%f, Bldg T=%f, HC=%f", double(tc),
+                                double(hc), double(tb), double(hb));
                     }
                 }
             }

@@ -20,10 +20,24 @@ namespace ts {
 
 namespace {
 
+// The floor that messages give matter arriving at 0 K.
+constexpr float kColdestMatter = 1.0f;
+
 bool Finite(std::initializer_list<float> values, const char* message) {
     for (float v : values) {
         if (!std::isfinite(v)) {
             TS_WARN("%s skipped: a value is not finite", message);
+            return false;
+        }
+    }
+    return true;
+}
+
+// Thresholds and limits: an infinite one means "never" or "no limit".
+bool Numbers(std::initializer_list<float> values, const char* message) {
+    for (float v : values) {
+        if (std::isnan(v)) {
+            TS_WARN("%s skipped: a value is not a number", message);
             return false;
         }
     }
@@ -46,7 +60,8 @@ void Callback(World& world, uint32_t callbackId, uint32_t h) {
 std::optional<BuildingRecord> CheckedBuilding(const World& world, const BuildingHeatExchangeBody& b,
                                               const char* message) {
     if (!ValidElement(world, b.elementIdx, message) ||
-        !Finite({b.mass, b.temperature, b.conductivityScale, b.overheatTemperature, b.heatGeneration}, message))
+        !Finite({b.mass, b.temperature, b.conductivityScale, b.heatGeneration}, message) ||
+        !Numbers({b.overheatTemperature}, message))
         return std::nullopt;
     return BuildingHeatExchange::BuildRecord(world, b);
 }
@@ -63,9 +78,8 @@ void ApplyBuildingMessages(World& world, PendingFrame& frame) {
             buildings.Replace(world, m.handle, *record);
     });
     ForEach<ModifyBuildingEnergyPayload>(frame, kModifyBuildingEnergy, [&](const auto& m) {
-        if (!buildings.IsLive(m.handle) ||
-            !Finite({m.kilojoules, m.minTemperature, m.maxTemperature}, "ModifyBuildingEnergy"))
-            return;
+        // Bounds that are not valid make the building ignore the message, silently.
+        if (!buildings.IsLive(m.handle) || !Numbers({m.kilojoules}, "ModifyBuildingEnergy")) return;
         buildings.ModifyEnergy(m.handle, m.kilojoules, m.minTemperature, m.maxTemperature);
     });
     ForEach<RemoveComponentPayload>(frame, kRemoveBuildingHeatExchange, [&](const auto& m) {
@@ -132,14 +146,15 @@ void ApplyConsumerMessages(World& world, PendingFrame& frame) {
     });
     ForEach<ModifyMassConsumerPayload>(frame, kModifyMassConsumer, [&](const auto& m) {
         const char* message = "ModifyMassConsumer";
-        if (!consumers.IsLive(m.handle) || !ValidGameCell(world, m.gameCell, message) || !Finite({m.rate}, message))
+        if (!consumers.IsLive(m.handle) || !ValidGameCell(world, m.gameCell, message) || !Numbers({m.rate}, message))
             return;
-        // A negative rate would put mass into cells out of nothing.
-        if (m.rate < 0.0f) {
-            TS_WARN("ModifyMassConsumer skipped: negative rate %f", double(m.rate));
-            return;
+        // A negative rate would put mass into cells out of nothing: the intake stops.
+        float rate = m.rate;
+        if (rate < 0.0f) {
+            TS_WARN("ModifyMassConsumer: negative rate %f clamped to 0", double(rate));
+            rate = 0.0f;
         }
-        consumers.Modify(world, m.handle, m.gameCell, m.rate);
+        consumers.Modify(world, m.handle, m.gameCell, rate);
     });
     ForEach<RemoveComponentPayload>(frame, kRemoveMassConsumer, [&](const auto& m) {
         consumers.Remove(m.handle);
@@ -156,17 +171,19 @@ void ApplyEmitterMessages(World& world, PendingFrame& frame) {
         const char* message = "ModifyMassEmitter";
         if (!emitters.IsLive(m.handle) || !ValidGameCell(world, m.gameCell, message) ||
             !ValidElement(world, m.elementIdx, message) || !ValidDisease(world, m.emitDiseaseIdx, message) ||
-            !Finite({m.interval, m.emitMass, m.emitTemperature, m.maxPressure}, message))
+            !Finite({m.emitMass}, message) || !Numbers({m.interval, m.emitTemperature, m.maxPressure}, message))
             return;
-        // Emitted matter must keep a cell's temperature within (0, 10000].
+        // Emitted matter must keep a cell's temperature within (0, 10000]; a
+        // negative temperature stands for the element's default.
+        ModifyMassEmitterPayload modify = m;
         if (m.emitMass > 0.0f && m.emitTemperature >= 0.0f &&
             !(m.emitTemperature > 0.0f && m.emitTemperature <= SIM_MAX_TEMPERATURE)) {
-            TS_WARN("ModifyMassEmitter skipped: emission temperature %f", double(m.emitTemperature));
-            return;
+            modify.emitTemperature = m.emitTemperature > 0.0f ? SIM_MAX_TEMPERATURE : kColdestMatter;
+            TS_WARN("ModifyMassEmitter: emission temperature %f clamped to %f", double(m.emitTemperature),
+                    double(modify.emitTemperature));
         }
-        ModifyMassEmitterPayload capped = m;
-        capped.emitMass = CappedMass(m.emitMass, message);
-        emitters.Modify(world, capped);
+        modify.emitMass = CappedMass(m.emitMass, message);
+        emitters.Modify(world, modify);
     });
     ForEach<RemoveComponentPayload>(frame, kRemoveMassEmitter, [&](const auto& m) {
         emitters.Remove(m.handle);

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "hostapi/logger.h"
+#include "hostapi/report.h"
 #include "simlib/world.h"
 
 namespace ts {
@@ -41,10 +41,10 @@ Conduction ConductTemperature(float dt, float scale, float t1, float hc1, float 
     f1 = ClampTo(t1 + s1 * e / hc1, lo, hi);
     f2 = ClampTo(t2 + s2 * e / hc2, lo, hi);
     if (Within(f1, lo, hi) && Within(f2, lo, hi)) return Conduction{firstWarms ? -e : e, f1, f2, true};
-    TS_LOG("ElementChunk ConductTemperature produced invalid outputs.\nInputs: dt=%f, scale=%f\nT1=%f, HC1=%f, "
-           "TC1=%f, I1=%f\nT2=%f, HC2=%f, TC2=%f, I2=%f\nOutputs: F1=%f, F2=%f",
-           double(dt), double(scale), double(t1), double(hc1), double(tc1), double(i1), double(t2), double(hc2),
-           double(tc2), double(i2), double(f1), double(f2));
+    TS_WARN("ElementChunk ConductTemperature produced invalid outputs.\nInputs: dt=%f, scale=%f\nT1=%f, HC1=%f, "
+            "TC1=%f, I1=%f\nT2=%f, HC2=%f, TC2=%f, I2=%f\nOutputs: F1=%f, F2=%f",
+            double(dt), double(scale), double(t1), double(hc1), double(tc1), double(i1), double(t2), double(hc2),
+            double(tc2), double(i2), double(f1), double(f2));
     return Conduction{0.0f, f1, f2, false};
 }
 
@@ -67,14 +67,14 @@ float ElementChunk::ExchangeWithCell(float dt, World& world, uint32_t h, int32_t
     const size_t c = size_t(cell);
     if (!(u.mass[c] > 0.0f)) return 0.0f;
     if (chunk.temperature < 0.0f || chunk.temperature > SIM_MAX_TEMPERATURE) {
-        TS_LOG("ElementChunk bad item temperature: %f. Cell T=%f", double(chunk.temperature), double(u.temperature[c]));
+        TS_WARN("ElementChunk bad item temperature: %f. Cell T=%f", double(chunk.temperature), double(u.temperature[c]));
         return 0.0f;
     }
     const ElementInfo& info = world.elements.info[u.elementIdx[c]];
     const float hc = u.mass[c] * info.specificHeatCapacity;
     if (u.temperature[c] < 0.0f || u.temperature[c] > SIM_MAX_TEMPERATURE) {
-        TS_LOG("ElementChunk bad src cell T=%f, HC=%f, Item T=%f, HC=%f", double(u.temperature[c]), double(hc),
-               double(chunk.temperature), double(chunk.heatCapacity));
+        TS_WARN("ElementChunk bad src cell T=%f, HC=%f, Item T=%f, HC=%f", double(u.temperature[c]), double(hc),
+                double(chunk.temperature), double(chunk.heatCapacity));
         return 0.0f;
     }
     if (info.stateFlags & SIM_ELEMENT_NO_HEAT_EXCHANGE) return 0.0f;

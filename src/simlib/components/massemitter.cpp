@@ -1,5 +1,6 @@
 #include "simlib/components/massemitter.h"
 
+#include <algorithm>
 #include <cfloat>
 
 #include "hostapi/report.h"
@@ -49,24 +50,31 @@ MassEmitter::Placed MassEmitter::Take(World& world, const MassEmitterRecord& r, 
     // Only the outlet's own element or vacuum can take it (silent check).
     if (!(u.elementIdx[c] == r.elementIdx || wasVacuum)) return Placed{false, 0.0f, 0.0f};
     u.elementIdx[c] = r.elementIdx;
-    u.temperature[c] = MixTemperature(u.mass[c], u.temperature[c], r.emitMass, temperature);
-    u.mass[c] += r.emitMass;
+    // An outlet emitting nothing (or less) takes the cell all the same; its
+    // mass stays at 0 or above and keeps its temperature.
+    const float mass = std::max(r.emitMass, 0.0f);
+    if (mass > 0.0f) {
+        u.temperature[c] = MixTemperature(u.mass[c], u.temperature[c], mass, temperature);
+        u.mass[c] += mass;
+    } else {
+        const float left = u.mass[c] + r.emitMass;
+        u.mass[c] = left > 0.0f ? left : 0.0f;
+        if (u.mass[c] == 0.0f) u.temperature[c] = 0.0f;
+    }
     AddDisease(u, c, r.emitDiseaseIdx, r.emitDiseaseCount, world.diseases);
     if (wasVacuum) world.MarkCellChanged(cell);
-    return Placed{true, r.emitMass, temperature};
+    return Placed{true, mass, temperature};
 }
 
 MassEmitter::Placed MassEmitter::Place(World& world, const MassEmitterRecord& r, const std::vector<int32_t>& found) {
     const Placed nothing{false, 0.0f, 0.0f};
-    // An outlet set to emit nothing must not turn cells into its element.
-    if (!(r.emitMass > 0.0f)) return nothing;
     CellArrays& u = world.updatedCells;
     const float t =
         r.emitTemperature < 0.0f ? world.elements.records[r.elementIdx].defaultTemperature : r.emitTemperature;
     const uint8_t state = world.elements.State(r.elementIdx);
     if (state == SIM_STATE_SOLID) {
         // Solids leave as items wherever release is permitted; no cell changes.
-        if (!TS_CHECK_AS(t > 0.0f, "temperature > 0.0f")) return nothing;
+        if (!(r.emitMass > 0.0f) || !TS_CHECK_AS(t > 0.0f, "temperature > 0.0f")) return nothing;
         const bool force = (world.frameParameters.forceEmission & 0xFFu) != 0;
         for (int32_t cell : found) {
             if (!(u.mass[size_t(cell)] < r.maxPressure)) continue;

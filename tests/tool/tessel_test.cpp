@@ -1,0 +1,403 @@
+// tessel end to end: every subcommand run as a user runs it, its output files
+// read back, and the recording page opened in headless Chromium.
+#include <gtest/gtest.h>
+#include <png.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "hostkit/library.h"
+#include "hostkit/savegame.h"
+#include "hostkit/tables.h"
+#include "hostkit/world.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void Spit(const fs::path& p, const std::string& bytes) {
+    std::ofstream(p, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+std::string Quote(const std::string& s) {
+    std::string out = "'";
+    for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+struct Result {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Game size of the test world, and its notable cells.
+constexpr int32_t kW = 24, kH = 16;
+constexpr int32_t kGermX = 5, kGermY = 3;
+
+class Tessel : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        char dirTemplate[] = "/tmp/tessel_test_XXXXXX";
+        dir_ = new fs::path(mkdtemp(dirTemplate));
+        tables_ = new tshost::SampleTables(tshost::LoadSampleTables());
+        // The world is made as a host makes one: CreateWorld, then the library's save.
+        tshost::Library lib(TS_LIBRARY_PATH);
+        lib.SIM_Initialize([](int32_t, void*) {});
+        lib.SendBytes(SIM_MSG_LOAD_ELEMENT_TABLE, tshost::ElementTablePayload(tables_->elements));
+        lib.SendBytes(SIM_MSG_LOAD_DISEASE_TABLE,
+                      tshost::DiseaseTablePayload(tables_->diseases, int32_t(tables_->elements.size())));
+        tshost::WorldLayout w(kW, kH, tshost::Matter(E("Oxygen"), 293.15f, 1.0f));
+        w.Fill(0, 0, kW, 3, tshost::Matter(E("Granite"), 290.0f, 2700.0f));
+        w.Fill(4, 3, 12, 7, tshost::Matter(E("Water"), 300.0f, 1000.0f));
+        w.Fill(16, 10, 20, 13, tshost::Matter(E("Sand"), 293.0f, 1600.0f));
+        w.at(20, 1).temperature = 500.0f;
+        w.at(kGermX, kGermY).diseaseIdx = tshost::DiseaseIndex(tables_->diseases, "Vibrio bacteria");
+        w.at(kGermX, kGermY).diseaseCount = 5000;
+        lib.SendBytes(SIM_MSG_CREATE_WORLD, tshost::CreateWorldPayload(w));
+        Spit(Path("world.simsave"), lib.SaveWorld());
+        lib.SIM_Shutdown();
+    }
+    static void TearDownTestSuite() {
+        std::error_code ec;
+        fs::remove_all(*dir_, ec);
+        delete dir_;
+        delete tables_;
+    }
+
+    static uint8_t E(const char* name) { return tshost::ElementIndex(tables_->elements, name); }
+    static std::string Path(const std::string& name) { return (*dir_ / name).string(); }
+    static std::string World() { return Path("world.simsave"); }
+    static tshost::SaveGame ReadSave(const std::string& path) {
+        const tshost::SaveReadResult r = tshost::ReadSaveGame(Slurp(path));
+        EXPECT_TRUE(r) << path << ": " << r.error;
+        return r ? *r.save : tshost::SaveGame{};
+    }
+
+    // Runs the tool with stdout and stderr captured (stderr is a file: the
+    // progress bar must stay quiet).
+    static Result Run(const std::string& args) {
+        const std::string out = Path("stdout.txt"), err = Path("stderr.txt");
+        const std::string cmd = Quote(TS_TESSEL_PATH) + " " + args + " >" + Quote(out) + " 2>" + Quote(err);
+        const int raw = std::system(cmd.c_str());
+        Result r;
+        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        r.out = Slurp(out);
+        r.err = Slurp(err);
+        return r;
+    }
+
+    static fs::path* dir_;
+    static tshost::SampleTables* tables_;
+};
+
+fs::path* Tessel::dir_ = nullptr;
+tshost::SampleTables* Tessel::tables_ = nullptr;
+
+// The library's own thread-start line aside, stderr of a run holds only what the tool wrote.
+std::string ToolLines(const std::string& err) {
+    std::istringstream in(err);
+    std::string line, out;
+    while (std::getline(in, line))
+        if (line.rfind("THREAD - ", 0) != 0) out += line + "\n";
+    return out;
+}
+
+struct Png {
+    int width = 0, height = 0;
+    std::vector<uint8_t> rgb;
+};
+
+Png ReadPng(const std::string& path) {
+    Png png;
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, path.c_str())) return png;
+    image.format = PNG_FORMAT_RGB;
+    png.rgb.resize(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, png.rgb.data(), 0, nullptr)) return png;
+    png.width = int(image.width);
+    png.height = int(image.height);
+    return png;
+}
+
+TEST_F(Tessel, EverySubcommandHasHelp) {
+    for (const char* sub : {"demo", "run", "inspect", "render", "diff", "validate", "convert", "bench"}) {
+        const Result r = Run(std::string(sub) + " --help");
+        EXPECT_EQ(r.status, 0) << sub;
+        EXPECT_NE(r.out.find("Usage"), std::string::npos) << sub << ": " << r.out;
+        EXPECT_NE(r.out.find(sub), std::string::npos) << sub;
+    }
+}
+
+TEST_F(Tessel, BadInputExitsWithOneLineReason) {
+    Spit(Path("garbage.simsave"), "SIMSAVE\0 but nothing after it");
+    const struct {
+        std::string args;
+        const char* reason;
+    } cases[] = {
+        {"", "subcommand is required"},
+        {"run " + World(), "--frames is required"},
+        {"run " + Path("missing.simsave") + " --frames 1", "does not exist"},
+        {"run " + World() + " --frames 1 --dt -1", "--dt"},
+        {"run " + Path("garbage.simsave") + " --frames 1", "not a loadable save"},
+        {"inspect " + World() + " --cell 24,0", "--cell must be X,Y inside the 24 x 16 game grid"},
+        {"inspect " + World() + " --cell 3", "--cell must be X,Y"},
+        {"render " + World() + " --view heat -o " + Path("x.png"), "--view"},
+        {"render " + World() + " --view mass", "--out is required"},
+        {"diff " + World(), "b is required"},
+        {"convert " + Path("garbage.simsave") + " -o " + Path("x.simsave"), "garbage.simsave"},
+        {"bench --size 2x5", "--size must be WIDTHxHEIGHT"},
+        {"bench --scene busy", "--scene"},
+        {"run " + World() + " --frames 1 --library " + Path("nolib.so"), "no library at"},
+    };
+    for (const auto& c : cases) {
+        const Result r = Run(c.args);
+        EXPECT_EQ(r.status, 2) << c.args;
+        const std::string err = ToolLines(r.err);
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << c.args << ":\n" << err;
+        EXPECT_EQ(err.rfind("tessel: ", 0), 0u) << err;
+        EXPECT_NE(err.find(c.reason), std::string::npos) << c.args << ":\n" << err;
+    }
+}
+
+TEST_F(Tessel, InspectDescribesTheSaveAndOneCell) {
+    const Result r = Run("inspect " + World() + " --cell " + std::to_string(kGermX) + "," + std::to_string(kGermY));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("SIMSAVE version 13 (current)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("24 x 16 game cells (26 x 18 with the border)"), std::string::npos);
+    // Histogram by name: 72 granite cells (3 rows), 32 water, 12 sand, the rest oxygen.
+    EXPECT_TRUE(std::regex_search(r.out, std::regex("Granite +72 ")));
+    EXPECT_TRUE(std::regex_search(r.out, std::regex("Water +32 ")));
+    EXPECT_TRUE(std::regex_search(r.out, std::regex("Sand +12 ")));
+    EXPECT_TRUE(std::regex_search(r.out, std::regex("Oxygen +268 ")));
+    EXPECT_NE(r.out.find("temperature: 290.00 .. 500.00 K"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("germs:       Vibrio bacteria: 5000 in 1 cells"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("cell (5, 3), game cell 77:"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("element:     Water"), std::string::npos);
+    EXPECT_NE(r.out.find("mass:        1000 kg"), std::string::npos);
+    EXPECT_NE(r.out.find("temperature: 300 K"), std::string::npos);
+    EXPECT_NE(r.out.find("germs:       Vibrio bacteria, 5000"), std::string::npos);
+}
+
+TEST_F(Tessel, RenderDrawsEveryViewTopRowFirst) {
+    const uint32_t granite = tables_->elements[E("Granite")].record.colour;
+    const struct {
+        const char* view;
+        int legend;  // the temperature view carries its legend on the right
+    } cases[] = {{"element", 0}, {"temperature", 64}, {"mass", 0}, {"germs", 0}, {"light", 0}};
+    for (const auto& c : cases) {
+        const std::string png = Path(std::string(c.view) + ".png");
+        const Result r = Run("render " + World() + " --view " + c.view + " --scale 3 -o " + png);
+        ASSERT_EQ(r.status, 0) << c.view << ": " << r.err;
+        const Png img = ReadPng(png);
+        EXPECT_EQ(img.width, 3 * kW + c.legend) << c.view;
+        EXPECT_EQ(img.height, 3 * kH) << c.view;
+        if (std::string(c.view) == "element" && img.width > 0) {
+            // Game row 0 (granite) is the bottom pixel row; the top row is oxygen.
+            const uint8_t* bottom = &img.rgb[(size_t(img.height - 1) * size_t(img.width)) * 3];
+            EXPECT_EQ(uint32_t(bottom[0]) << 16 | uint32_t(bottom[1]) << 8 | bottom[2], granite);
+            EXPECT_NE(uint32_t(img.rgb[0]) << 16 | uint32_t(img.rgb[1]) << 8 | img.rgb[2], granite);
+        }
+        if (std::string(c.view) == "light" && img.width > 0) {
+            // Full light at the top, none under three rows of granite... the bottom row is dark.
+            EXPECT_GT(img.rgb[0], 200);
+            EXPECT_EQ(img.rgb[(size_t(img.height - 1) * size_t(img.width)) * 3], 0);
+        }
+    }
+}
+
+TEST_F(Tessel, RunSavesTheWorldAndDiffTellsWhereItChanged) {
+    const std::string after = Path("after.simsave");
+    const Result r = Run("run " + World() + " --frames 40 -o " + after);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("40 frames of 0.2 s (8.0 s of game time) on 24 x 16 cells"), std::string::npos) << r.out;
+    EXPECT_TRUE(std::regex_search(r.out, std::regex("fallingSolids +[1-9][0-9]* entries"))) << "the sand falls";
+    EXPECT_EQ(ToolLines(r.err), "") << "no progress bar when stderr is a file";
+    const tshost::SaveGame a = ReadSave(World()), b = ReadSave(after);
+    EXPECT_EQ(b.width, a.width);
+    EXPECT_EQ(b.height, a.height);
+    // The tool catches the falling sand and puts all of it back where it lands.
+    double sand = 0.0;
+    for (const SavedCell& c : b.cells)
+        if (c.elementId == tables_->elements[E("Sand")].record.id) sand += c.mass;
+    EXPECT_NEAR(sand, 12 * 1600.0, 0.01);
+
+    EXPECT_EQ(Run("diff " + World() + " " + World()).status, 0);
+    const Result changed = Run("diff " + World() + " " + after);
+    EXPECT_EQ(changed.status, 1);
+    EXPECT_EQ(changed.out.rfind("differ: ", 0), 0u) << changed.out;
+
+    // One cell changed by hand: the report names it and the deltas exactly.
+    tshost::SaveGame edited = a;
+    const size_t c = size_t(3 + 1) * size_t(a.width) + size_t(7 + 1);  // game cell (7, 3), water
+    edited.cells[c].temperature += 50.0f;
+    edited.cells[c].mass += 3.0f;
+    Spit(Path("edited.simsave"), tshost::WriteSaveGame(edited));
+    const Result one = Run("diff " + World() + " " + Path("edited.simsave"));
+    EXPECT_EQ(one.status, 1);
+    EXPECT_NE(one.out.find("differ: 1 of 384 game cells"), std::string::npos) << one.out;
+    EXPECT_NE(one.out.find("first at (7, 3); all within x 7..7, y 3..3; 0 change element"), std::string::npos);
+    EXPECT_NE(one.out.find("largest |dT|: 50 K at (7, 3)"), std::string::npos);
+    EXPECT_NE(one.out.find("largest |dm|: 3 kg at (7, 3)"), std::string::npos);
+    EXPECT_NE(one.out.find("(+3 kg)"), std::string::npos);
+}
+
+TEST_F(Tessel, ConvertRewritesOlderVersionsAndValidateChecksThem) {
+    const tshost::SaveGame current = ReadSave(World());
+    for (int version : {7, 8, 9, 12}) {
+        const std::string old = Path("v" + std::to_string(version) + ".simsave");
+        const std::string converted = Path("v" + std::to_string(version) + "-13.simsave");
+        Spit(old, tshost::WriteSaveGame(current, version));
+        const Result r = Run("convert " + old + " -o " + converted);
+        ASSERT_EQ(r.status, 0) << version << ": " << r.err;
+        const tshost::SaveGame s = ReadSave(converted);
+        EXPECT_EQ(s.version, SIM_SAVE_VERSION);
+        ASSERT_EQ(s.cells.size(), current.cells.size());
+        for (size_t c = 0; c < s.cells.size(); ++c) {
+            ASSERT_EQ(s.cells[c].elementId, current.cells[c].elementId) << version << " cell " << c;
+            ASSERT_EQ(s.cells[c].mass, current.cells[c].mass);
+            ASSERT_EQ(s.cells[c].temperature, current.cells[c].temperature);
+            // Germs are stored from version 9 on; older saves come back without.
+            ASSERT_EQ(s.diseases[c].diseaseCount, version >= 9 ? current.diseases[c].diseaseCount : 0);
+        }
+        EXPECT_EQ(Run("validate " + converted).status, 0) << version;
+    }
+
+    tshost::SaveGame bad = current;
+    bad.cells[size_t(2 * bad.width + 3)].mass = NAN;
+    bad.cells[size_t(5 * bad.width + 3)].elementId = 0x12345678u;
+    Spit(Path("bad.simsave"), tshost::WriteSaveGame(bad));
+    const Result r = Run("validate " + Path("bad.simsave"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("mass not finite or negative: 1 cells, first at (2, 1)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("element id not in the table: 1 cells, first at (2, 4)"), std::string::npos) << r.out;
+
+    const std::string whole = Slurp(World());
+    Spit(Path("short.simsave"), whole.substr(0, whole.size() - 1));
+    const Result shortSave = Run("validate " + Path("short.simsave"));
+    EXPECT_EQ(shortSave.status, 1);
+    EXPECT_EQ(shortSave.out.rfind("invalid: ", 0), 0u) << shortSave.out;
+    EXPECT_EQ(Run("validate " + World()).status, 0);
+}
+
+TEST_F(Tessel, DemoWritesFramesContactSheetPageAndSummary) {
+    const std::string out = Path("demo");
+    const Result r = Run("demo -o " + out + " --frames 20 --every 10");
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const char* view : {"element", "temperature", "mass", "germs", "light"})
+        for (int frame : {0, 10, 20}) {
+            char name[64];
+            std::snprintf(name, sizeof name, "/frames/%s_%04d.png", view, frame);
+            const Png png = ReadPng(out + name);
+            EXPECT_EQ(png.width, 512 + (std::string(view) == "temperature" ? 64 : 0)) << name;
+            EXPECT_EQ(png.height, 384) << name;
+        }
+    EXPECT_GT(ReadPng(out + "/contact-sheet.png").width, 6 * 256);
+    EXPECT_EQ(ReadSave(out + "/demo.simsave").width, 256 + 2);
+    EXPECT_NE(Slurp(out + "/demo.html").find("\"width\": 256, \"height\": 192"), std::string::npos);
+    // The summary comes from the returned frames: the tables' elements by
+    // name, the lists, the building's temperature and the time per frame.
+    EXPECT_NE(r.out.find("20 frames of 0.2 s (4.0 s of game time) on 256 x 192 cells"), std::string::npos) << r.out;
+    EXPECT_TRUE(std::regex_search(r.out, std::regex("Water +2772 +[0-9]+ +2772000\\.0 ")));
+    EXPECT_TRUE(std::regex_search(r.out, std::regex("fallingSolids +[1-9][0-9]* entries")));
+    EXPECT_TRUE(std::regex_search(r.out, std::regex("massEmitterOutputs +20 entries")));
+    EXPECT_TRUE(std::regex_search(r.out, std::regex("building 0x[0-9a-f]{8}: 293\\.1 K -> [0-9.]+ K")));
+    EXPECT_NE(r.out.find("ms per frame"), std::string::npos);
+    EXPECT_NE(r.out.find("library reports: 0"), std::string::npos);
+}
+
+TEST_F(Tessel, BenchComparesTheFrameWithACopyOfTheCellArrays) {
+    for (const char* scene : {"mixed", "settled"}) {
+        const Result r = Run(std::string("bench --scene ") + scene + " --size 40x30 --frames 3");
+        ASSERT_EQ(r.status, 0) << scene << ": " << r.err;
+        EXPECT_NE(r.out.find(std::string("scene ") + scene + ", 40 x 30 game cells"), std::string::npos) << r.out;
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(r.out, m, std::regex("one frame costs ([0-9.]+) copies"))) << r.out;
+        EXPECT_GT(std::stod(m[1]), 1.0) << "a step does more than copy the cells once";
+    }
+}
+
+std::string Attribute(const std::string& dom, const std::string& element, const std::string& name) {
+    std::smatch m;
+    const std::regex tag("<" + element + "[^>]*\\b" + name + "=\"([^\"]*)\"");
+    return std::regex_search(dom, m, tag) ? m[1].str() : std::string("(absent)");
+}
+
+TEST_F(Tessel, RecordedPageDecodesEveryFrameAndShowsTheHoveredCell) {
+    const std::string page = Path("run.html"), after = Path("recorded.simsave");
+    const Result r = Run("run " + World() + " --frames 12 --record " + page + " -o " + after);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string html = Slurp(page);
+    EXPECT_EQ(html.find("http://"), std::string::npos) << "the page loads nothing from a network";
+    EXPECT_EQ(html.find("https://"), std::string::npos);
+
+    const char* browser = nullptr;
+    for (const char* b : {"/usr/bin/chromium", "/usr/bin/chromium-browser"})
+        if (access(b, X_OK) == 0) browser = b;
+    ASSERT_NE(browser, nullptr) << "headless Chromium is missing: scripts/install-deps.sh --with-browser installs it";
+    const std::string profile = Path("chromium-profile");
+    fs::create_directories(profile);
+    const std::string url = "file://" + page + "#frame=12&view=germs&hover=" + std::to_string(kGermX) + "," +
+                            std::to_string(kGermY);
+    const std::string dom = Path("dom.html");
+    const std::string cmd = std::string(browser) +
+                            " --headless --no-sandbox --disable-gpu --disable-quic --no-first-run"
+                            " --disable-background-networking --disable-component-update --disable-sync"
+                            " --user-data-dir=" + Quote(profile) + " --virtual-time-budget=30000 --dump-dom " +
+                            Quote(url) + " >" + Quote(dom) + " 2>/dev/null";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    const std::string text = Slurp(dom);
+    EXPECT_EQ(Attribute(text, "body", "data-state"), "ready") << Attribute(text, "body", "data-error");
+    EXPECT_EQ(Attribute(text, "body", "data-frames"), "13");
+    EXPECT_EQ(Attribute(text, "body", "data-decoded-frames"), "13");
+    EXPECT_EQ(Attribute(text, "body", "data-frame"), "12");
+    EXPECT_EQ(Attribute(text, "body", "data-view"), "germs");
+
+    // The hovered cell shows what the run left there, as the saved world holds it.
+    const tshost::SaveGame s = ReadSave(after);
+    const size_t c = size_t(kGermY + 1) * size_t(s.width) + size_t(kGermX + 1);
+    const int e = tshost::FindElementById(tables_->elements, s.cells[c].elementId);
+    ASSERT_GE(e, 0);
+    EXPECT_EQ(Attribute(text, "div", "data-element"), tables_->elements[size_t(e)].name);
+    const double mass = std::stod(Attribute(text, "div", "data-mass"));
+    const double temperature = std::stod(Attribute(text, "div", "data-temperature"));
+    const double germs = std::stod(Attribute(text, "div", "data-germs"));
+    EXPECT_NEAR(mass, s.cells[c].mass, 2e-3 * s.cells[c].mass);
+    EXPECT_NEAR(temperature, s.cells[c].temperature, 1e-3 * s.cells[c].temperature);
+    const double savedGerms = s.diseases[c].diseaseId != 0 ? s.diseases[c].diseaseCount : 0;
+    EXPECT_NEAR(germs, savedGerms, 1e-3 * savedGerms + 0.5);
+    EXPECT_EQ(Attribute(text, "div", "data-disease"), savedGerms > 0 ? "Vibrio bacteria" : "none");
+}
+
+// The library's seed and hash extension messages make a run repeatable.
+TEST_F(Tessel, SeededRunsRepeatAcrossProcesses) {
+    std::string hashes[2], saves[2];
+    for (int i = 0; i < 2; ++i) {
+        const std::string out = Path("seeded" + std::to_string(i) + ".simsave");
+        const Result r = Run("run " + World() + " --frames 30 --seed 7 -o " + out);
+        ASSERT_EQ(r.status, 0) << r.err;
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(r.out, m, std::regex("world hash: (0x[0-9a-f]{16})"))) << r.out;
+        hashes[i] = m[1];
+        saves[i] = Slurp(out);
+    }
+    EXPECT_EQ(hashes[0], hashes[1]);
+    EXPECT_EQ(saves[0], saves[1]);
+}
+
+}  // namespace

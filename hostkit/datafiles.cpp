@@ -1,6 +1,8 @@
 // Loaders of the JSON element and disease tables.
 #include <array>
 #include <cmath>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <initializer_list>
 #include <limits>
@@ -11,10 +13,6 @@
 #include <stdexcept>
 
 #include "hostkit/tables.h"
-
-#ifndef TS_DATA_DIR
-#error "TS_DATA_DIR must name the data directory"
-#endif
 
 namespace tshost {
 
@@ -353,12 +351,24 @@ std::vector<DiseaseDesc> LoadDiseasesJson(const std::string& path, std::span<con
     }
 }
 
-std::string DataPath(std::string_view file) { return std::string(TS_DATA_DIR) + "/" + std::string(file); }
+std::string ResolveDataDir(std::string_view builtIn) {
+    namespace fs = std::filesystem;
+    if (const char* dir = std::getenv("TESSELSIM_DATA_DIR"); dir != nullptr && *dir != '\0') return dir;
+    // An installed program (bin/) finds the data of its own prefix, wherever
+    // the prefix was moved.
+    std::error_code error;
+    const fs::path exe = fs::read_symlink("/proc/self/exe", error);
+    if (!error) {
+        const fs::path beside = exe.parent_path().parent_path() / "share" / "tesselsim";
+        if (fs::is_regular_file(beside / "elements.json", error)) return beside.string();
+    }
+    return fs::path(builtIn).lexically_normal().string();
+}
 
-SampleTables LoadSampleTables() {
+SampleTables LoadSampleTablesFrom(const std::string& dir) {
     SampleTables tables;
-    tables.elements = LoadElementsJson(DataPath("elements.json"));
-    tables.diseases = LoadDiseasesJson(DataPath("diseases.json"), tables.elements);
+    tables.elements = LoadElementsJson(dir + "/elements.json");
+    tables.diseases = LoadDiseasesJson(dir + "/diseases.json", tables.elements);
     return tables;
 }
 

@@ -73,14 +73,31 @@ std::vector<DiseaseDesc> ParseDiseasesJson(std::string_view text, std::span<cons
 std::vector<ElementDesc> LoadElementsJson(const std::string& path);
 std::vector<DiseaseDesc> LoadDiseasesJson(const std::string& path, std::span<const ElementDesc> elements);
 
-// Absolute path of a file in the sample data directory.
-std::string DataPath(std::string_view file);
+// ---- Sample data ----------------------------------------------------------------
+//
+// The sample tables (elements.json, diseases.json) live in data/ of the source
+// tree and in share/tesselsim/ of an installed package. The build that uses the
+// host kit names the directory in TESSELSIM_DATA_DIR (the CMake targets and the
+// pkg-config file define it); at run time the environment variable
+// TESSELSIM_DATA_DIR overrides it, and a program installed in PREFIX/bin uses
+// PREFIX/share/tesselsim.
+#ifndef TESSELSIM_DATA_DIR
+#define TESSELSIM_DATA_DIR "."
+#endif
 
-// The sample tables of data/ (elements.json and diseases.json).
 struct SampleTables {
     std::vector<ElementDesc> elements;
     std::vector<DiseaseDesc> diseases;
 };
-SampleTables LoadSampleTables();
+
+// The data directory by the rules above, `builtIn` being the build's choice.
+std::string ResolveDataDir(std::string_view builtIn);
+SampleTables LoadSampleTablesFrom(const std::string& dir);
+
+inline std::string DataDir() { return ResolveDataDir(TESSELSIM_DATA_DIR); }
+// Absolute path of a file in the sample data directory.
+inline std::string DataPath(std::string_view file) { return DataDir() + "/" + std::string(file); }
+// The sample tables (elements.json and diseases.json).
+inline SampleTables LoadSampleTables() { return LoadSampleTablesFrom(DataDir()); }
 
 }  // namespace tshost

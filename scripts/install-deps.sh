@@ -4,7 +4,8 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           libdw-dev libunwind-dev nlohmann-json3-dev lldb binutils
-          libcli11-dev libpng-dev zlib1g-dev)
+          libcli11-dev libpng-dev zlib1g-dev
+          clang libclang-rt-14-dev)  # the fuzz targets: clang and its libFuzzer runtime
 if [[ "${1:-}" == "--with-browser" ]]; then packages+=(chromium); fi
 missing=()
 for p in "${packages[@]}"; do

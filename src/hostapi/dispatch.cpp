@@ -20,6 +20,9 @@ const MessageHandlerEntry kMessageHandlers[] = {
     {SIM_MSG_LOAD_SAVE_GAME, HandleLoadSaveGame},
     {SIM_MSG_NO_OP, HandleNoOp},
     {SIM_MSG_SET_WORLD_FLAGS, HandleSetWorldFlags},
+    // Extensions, after the catalogue's ten.
+    {SIM_MSG_SET_RANDOM_SEED, HandleSetRandomSeed},
+    {SIM_MSG_HASH_WORLD, HandleHashWorld},
 };
 
 }  // namespace

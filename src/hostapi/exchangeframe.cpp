@@ -12,6 +12,11 @@ uint64_t HandleExchangeFrame(BinaryBufferReader& reader) {
     Runtime& rt = GetRuntime();
     if (!rt.simThread) return 0;
     SimThread& thread = *rt.simThread;
+    // Buffers without a thread (its restart failed): nobody would ever publish.
+    if (rt.exchange.started() && !thread.IsRunning()) {
+        TS_WARN("ExchangeFrame refused: the simulation thread is not running");
+        return 0;
+    }
     const bool exchanged = rt.exchange.SubmitToSimThread([&](GameData&, GameData& finished) {
         const uint64_t expected = finished.cellCount();
         // A grid of the wrong size is not copied, but the exchange still

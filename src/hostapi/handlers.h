@@ -18,5 +18,8 @@ uint64_t HandleSettleWorld(BinaryBufferReader& reader);
 uint64_t HandleLoadSaveGame(BinaryBufferReader& reader);
 uint64_t HandleNoOp(BinaryBufferReader& reader);
 uint64_t HandleSetWorldFlags(BinaryBufferReader& reader);
+// Extensions beyond the catalogue.
+uint64_t HandleSetRandomSeed(BinaryBufferReader& reader);
+uint64_t HandleHashWorld(BinaryBufferReader& reader);
 
 }  // namespace ts

@@ -1,5 +1,7 @@
 #include "hostapi/runtime.h"
 
+#include <cstdlib>
+#include <mutex>
 #include <string>
 
 #include "common/report.h"
@@ -7,6 +9,29 @@
 #include "diagnostics/stackwalk.h"
 
 namespace ts {
+
+namespace {
+
+// At exit: the host may be half gone, so nothing is reported any more; the
+// threads stop before the world, the buffers and the symbol handler go.
+void StopAtExit() {
+    try {
+        Runtime& rt = GetRuntime();
+        rt.callback.store(nullptr, std::memory_order_release);
+        if (!rt.simThread) return;
+        // exit() from a report on the sim thread itself: it cannot join
+        // itself, so it is left as it is.
+        if (rt.simThread->IsCurrentThread()) {
+            (void)rt.simThread.release();
+            return;
+        }
+        rt.simThread->StopAndJoin();
+        rt.simThread.reset();
+    } catch (...) {
+    }
+}
+
+}  // namespace
 
 Runtime& GetRuntime() {
     static Runtime runtime;
@@ -30,12 +55,20 @@ void ReportToHost(void*, const char* message, const char* file, int32_t line) {
 
 void InstallReportSink() { SetReportSink(&ReportToHost, nullptr); }
 
-std::unique_ptr<SimThread> CreateSimThread(Runtime& rt) {
+std::unique_ptr<SimThread> CreateSimThread(Runtime& rt, int buildWorkers) {
     // One worker unless the build asks for more: results are the same for any count.
     // Each of its threads gets a signal stack, so that its crash is still reported.
-    auto thread = std::make_unique<SimThread>(rt.exchange, TS_SIM_WORKERS, &EnsureCrashSignalStack);
+    auto thread = std::make_unique<SimThread>(rt.exchange, rt.simWorkers > 0 ? rt.simWorkers : buildWorkers,
+                                               &EnsureCrashSignalStack);
     thread->SetBeforeCycle([&rt] { RunConduitRemovalPass(rt.conduits); });
     return thread;
+}
+
+void StopThreadsAtExit() {
+    // Registered after the runtime and the symbol handler exist, so it runs
+    // before either is destroyed (also when the library is unloaded).
+    static std::once_flag registered;
+    std::call_once(registered, [] { std::atexit(StopAtExit); });
 }
 
 void Teardown() {

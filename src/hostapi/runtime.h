@@ -30,6 +30,9 @@ struct Runtime {
     std::unique_ptr<SaveBuffer> saveBuffer;
     // Lives apart from the world: only its own exports create and destroy it.
     ConduitManagerSlot conduits;
+    // Pool workers of the next SIM_Initialize; 0: the build's default. Set only
+    // by in-process benchmarks and tests (results are the same for any count).
+    int simWorkers = 0;
 };
 
 Runtime& GetRuntime();
@@ -42,10 +45,15 @@ void InstallReportSink();
 // The process's sim thread, with the hooks that tie it to the rest of the
 // runtime (its crash signal stack, the conduits' removal pass before every
 // cycle).
-std::unique_ptr<SimThread> CreateSimThread(Runtime& rt);
+std::unique_ptr<SimThread> CreateSimThread(Runtime& rt, int buildWorkers);
 
 // Stops the sim thread, clears the callback, destroys the world, the result
 // buffers and the tables.
 void Teardown();
+
+// Makes sure the library's threads are stopped and joined when the process
+// exits (or the library is unloaded) without SIM_Shutdown, before anything
+// they use is destroyed.
+void StopThreadsAtExit();
 
 }  // namespace ts

@@ -14,6 +14,14 @@ namespace ts {
 // Border cells of both cell arrays: the border element, 9999 kg, 0 K, no germs.
 void FillBorder(World& world);
 
+// Sanitising of a cell as loaded or created (values are never refused):
+// temperature and mass made finite and capped, masses clamped at 0 from
+// below, empty elements emptied.
+void SanitiseMatter(World& world, size_t c);
+// A count at or below 0 clears the disease; a relaxation target is capped at
+// the maximum temperature.
+void SanitiseGermsAndTarget(World& world, size_t c);
+
 // Checks that the tables can back a world (vacuum and border elements exist).
 bool TablesCanBuildWorld(const ElementTable& elements, std::string& error);
 
@@ -41,6 +49,11 @@ bool ValidateSave(const uint8_t* data, uint64_t size, SaveLayout& layout, std::s
 // Builds a world from a validated save blob (cells sanitised, phases corrected).
 std::unique_ptr<World> ReadSaveIntoWorld(const uint8_t* data, const SaveLayout& layout,
                                          const ElementTable& elements, const DiseaseTable& diseases);
+
+// The world a validated save loads as, complete but for its thread and result
+// buffers: what LoadSaveGame installs.
+std::unique_ptr<World> WorldFromSave(const uint8_t* data, const SaveLayout& layout, const ElementTable& elements,
+                                     const DiseaseTable& diseases);
 
 // The temperature repair of old saves: cells of one element take the mean
 // temperature of their neighbours.

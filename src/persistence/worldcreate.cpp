@@ -1,4 +1,5 @@
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "common/report.h"
@@ -110,6 +111,10 @@ std::unique_ptr<World> CreateWorldFromPayload(BinaryBufferReader& reader, const 
             u.diseaseCount[c] = disease.diseaseCount;
             u.diseaseAge[c] = disease.diseaseAge;
             u.diseaseGrowthRemainder[c] = 0.0f;
+            // The host's values are sanitised as a save's are: no cell starts
+            // outside its invariant or with a negative germ count.
+            SanitiseMatter(*world, c);
+            SanitiseGermsAndTarget(*world, c);
         }
     }
     FillBorder(*world);
@@ -123,7 +128,13 @@ uint64_t HandleCreateWorld(BinaryBufferReader& reader) {
         return 0;
     }
     std::string error;
-    std::unique_ptr<World> world = CreateWorldFromPayload(reader, rt.elementTable, rt.diseaseTable, error);
+    std::unique_ptr<World> world;
+    try {
+        // Built whole before the current world is replaced.
+        world = CreateWorldFromPayload(reader, rt.elementTable, rt.diseaseTable, error);
+    } catch (const std::bad_alloc&) {
+        error = "out of memory";
+    }
     if (!world) {
         TS_WARN("CreateWorld refused, previous world kept: %s", error.c_str());
         return 0;

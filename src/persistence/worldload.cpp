@@ -1,5 +1,6 @@
 #include <cmath>
 #include <cstring>
+#include <new>
 
 #include "common/report.h"
 #include "hostapi/handlers.h"
@@ -27,14 +28,8 @@ void ReadSavedCell(World& world, size_t c, const SavedCell& saved) {
     for (const auto& pair : kReplacedIds)
         if (id == pair[0]) id = pair[1];
     u.elementIdx[c] = world.elements.FindElementIndex(id);
-    u.temperature[c] = std::isfinite(saved.temperature) ? saved.temperature : 293.0f;
-    float mass = saved.mass;
-    if (!std::isfinite(mass)) {
-        mass = 100.0f;
-    } else if (mass > 1e9f) {
-        mass = 1e9f;
-    }
-    u.mass[c] = mass;
+    u.temperature[c] = saved.temperature;
+    u.mass[c] = saved.mass;
     if (u.elementIdx[c] == kNoElement) {
         u.elementIdx[c] = world.vacuumElementIdx;
         u.mass[c] = 0.0f;
@@ -56,6 +51,36 @@ void CorrectPhaseOnLoad(World& world, size_t c) {
 }
 
 }  // namespace
+
+void SanitiseMatter(World& world, size_t c) {
+    CellArrays& u = world.updatedCells;
+    float& t = u.temperature[c];
+    float& m = u.mass[c];
+    if (!std::isfinite(t)) t = 293.0f;
+    if (!std::isfinite(m)) {
+        m = 100.0f;
+    } else if (m > kMassCap) {
+        m = kMassCap;
+    } else if (m < 0.0f) {
+        m = 0.0f;  // masses clamp at 0 from below
+    }
+    if (t <= 0.0f) t = 293.0f;
+    // A cell with mass is never hotter than the maximum.
+    if (t > SIM_MAX_TEMPERATURE) t = SIM_MAX_TEMPERATURE;
+    if (u.elementIdx[c] == world.sinkElementIdx || u.elementIdx[c] == world.vacuumElementIdx) {
+        t = 0.0f;
+        m = 0.0f;
+    }
+}
+
+void SanitiseGermsAndTarget(World& world, size_t c) {
+    CellArrays& u = world.updatedCells;
+    // A relaxation target above the maximum would heat the cell past it (NaN means none).
+    float& target = world.targetTemperature[c];
+    if (target > SIM_MAX_TEMPERATURE) target = SIM_MAX_TEMPERATURE;
+    // A count at or below 0 clears the disease: no cell holds negative germs.
+    if (u.diseaseIdx[c] == kNoDisease || u.diseaseCount[c] <= 0) u.ClearDisease(c);
+}
 
 bool ValidateSave(const uint8_t* data, uint64_t size, SaveLayout& layout, std::string& error) {
     if (data == nullptr || size < 20 || std::memcmp(data, "SIMSAVE\0", 8) != 0) {
@@ -97,11 +122,7 @@ std::unique_ptr<World> ReadSaveIntoWorld(const uint8_t* data, const SaveLayout& 
     uint64_t offset = layout.cellsOffset;
     for (size_t c = 0; c < n; ++c, offset += sizeof(SavedCell)) {
         ReadSavedCell(w, c, ReadAt<SavedCell>(data, offset));
-        if (u.temperature[c] <= 0.0f) u.temperature[c] = 293.0f;
-        if (u.elementIdx[c] == w.sinkElementIdx || u.elementIdx[c] == w.vacuumElementIdx) {
-            u.temperature[c] = 0.0f;
-            u.mass[c] = 0.0f;
-        }
+        SanitiseMatter(w, c);
         CorrectPhaseOnLoad(w, c);
     }
     if (layout.version >= 9) {
@@ -113,6 +134,7 @@ std::unique_ptr<World> ReadSaveIntoWorld(const uint8_t* data, const SaveLayout& 
         }
     }
     if (layout.version >= 8) std::memcpy(w.targetTemperature.data(), data + offset, 4 * n);
+    for (size_t c = 0; c < n; ++c) SanitiseGermsAndTarget(w, c);
     if (layout.version < 11) {
         w.Snapshot();
         AverageTemperatureFix(w);
@@ -166,6 +188,15 @@ void SettleWorld(World& world) {
     AverageTemperatureFix(world);
 }
 
+std::unique_ptr<World> WorldFromSave(const uint8_t* data, const SaveLayout& layout, const ElementTable& elements,
+                                     const DiseaseTable& diseases) {
+    std::unique_ptr<World> world = ReadSaveIntoWorld(data, layout, elements, diseases);
+    world->outputCollector.Clear();
+    FillBorder(*world);
+    world->Snapshot();
+    return world;
+}
+
 uint64_t HandleLoadSaveGame(BinaryBufferReader& reader) {
     Runtime& rt = GetRuntime();
     SaveLayout layout;
@@ -175,18 +206,43 @@ uint64_t HandleLoadSaveGame(BinaryBufferReader& reader) {
         TS_WARN("LoadSaveGame refused, current world kept: %s", error.c_str());
         return 0;
     }
-    // A running simulation is stopped before its world is replaced.
-    if (rt.simThread->IsRunning()) rt.simThread->StopAndJoin();
-    rt.exchange.Reset();
-    rt.simData.reset();
-    rt.simData = ReadSaveIntoWorld(reader.current(), layout, rt.elementTable, rt.diseaseTable);
+    // The new world and its result buffers are built before the current
+    // world is touched: a load that fails, out of memory included, leaves it
+    // running.
+    std::unique_ptr<World> world;
+    ResultBuffers buffers;
+    try {
+        world = WorldFromSave(reader.current(), layout, rt.elementTable, rt.diseaseTable);
+        buffers = HostExchange::BuildBuffers(*world);
+    } catch (const std::bad_alloc&) {
+        TS_WARN("LoadSaveGame refused, current world kept: out of memory for a %d x %d world", layout.width,
+                layout.height);
+        return 0;
+    }
     reader.Skip(reader.remaining());
-    World& world = *rt.simData;
-    world.outputCollector.Clear();
-    rt.exchange.Initialise(world);
-    FillBorder(world);
-    world.Snapshot();
-    rt.simThread->StartOn(world);
+    SimThread& thread = *rt.simThread;
+    const bool wasRunning = thread.IsRunning();
+    // A running simulation is stopped before its world is replaced.
+    if (wasRunning) thread.StopAndJoin();
+    rt.exchange.SwapBuffers(buffers);
+    rt.simData.swap(world);
+    try {
+        thread.StartOn(*rt.simData);
+    } catch (const std::exception& e) {
+        // Back to the previous world, running again if it ran.
+        rt.exchange.SwapBuffers(buffers);
+        rt.simData.swap(world);
+        TS_WARN("LoadSaveGame refused, previous world kept: the simulation thread could not be started (%s)",
+                e.what());
+        if (wasRunning) {
+            try {
+                thread.StartOn(*rt.simData);
+            } catch (const std::exception& again) {
+                TS_WARN("LoadSaveGame: the previous world's thread could not be restarted (%s)", again.what());
+            }
+        }
+        return 0;
+    }
     return reinterpret_cast<uint64_t>(BuildFrameResults(*rt.exchange.HostReadBuffer(), rt.frameResults));
 }
 

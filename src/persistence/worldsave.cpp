@@ -1,5 +1,6 @@
 // Writing the world as a "SIMSAVE" blob, version 13.
 #include "common/report.h"
+#include "hostapi/catchall.h"
 #include "hostapi/runtime.h"
 #include "persistence/savebuffer.h"
 
@@ -48,18 +49,22 @@ const uint8_t* WriteSave(World& world, uint32_t* outLength) {
 }  // namespace
 
 TS_API const uint8_t* SIM_BeginSave(uint32_t* outLength) {
-    Runtime& rt = GetRuntime();
-    rt.saveBuffer.reset();
     uint32_t ignored = 0;
     if (outLength == nullptr) outLength = &ignored;
     *outLength = 0;
-    if (rt.simData == nullptr) {
-        TS_WARN("SIM_BeginSave refused: there is no world");
-        return nullptr;
-    }
-    // Never read the world while a cycle writes it.
-    std::lock_guard<std::mutex> cycle(rt.exchange.cycleLock);
-    return WriteSave(*rt.simData, outLength);
+    return CatchAll("SIM_BeginSave", static_cast<const uint8_t*>(nullptr), [&]() -> const uint8_t* {
+        Runtime& rt = GetRuntime();
+        rt.saveBuffer.reset();
+        if (rt.simData == nullptr) {
+            TS_WARN("SIM_BeginSave refused: there is no world");
+            return nullptr;
+        }
+        // Never read the world while a cycle writes it.
+        std::lock_guard<std::mutex> cycle(rt.exchange.cycleLock);
+        return WriteSave(*rt.simData, outLength);
+    });
 }
 
-TS_API void SIM_EndSave(void) { GetRuntime().saveBuffer.reset(); }
+TS_API void SIM_EndSave(void) {
+    CatchAll("SIM_EndSave", [] { GetRuntime().saveBuffer.reset(); });
+}

@@ -217,7 +217,7 @@ float SimFrameManager::ApplyPendingFrame(World& world) {
     ForEach<ModifyCellEnergyPayload>(frame, kModifyCellEnergy, [&](const auto& m) { ModifyCellEnergy(world, m); });
     ForEach<SetCellFlagsPayload>(frame, kSetCellFlags, [&](const auto& m) { SetCellFlags(world, m); });
     ForEach<ConsumeMassPayload>(frame, kConsumeMass, [&](const auto& m) { ConsumeMass(world, floodFill_, m); });
-    ForEach<AddMassPayload>(frame, kAddMass, [&](const auto& m) { AddMass(world, m); });
+    ForEach<AddMassPayload>(frame, kAddMass, [&](const auto& m) { AddMass(world, WithCappedMass(m, "AddMass")); });
     ForEach<ConsumeDiseasePayload>(frame, kConsumeDisease, [&](const auto& m) { ConsumeDisease(world, m); });
     ForEach<ModifyCellDiseasePayload>(frame, kModifyCellDisease,
                                       [&](const auto& m) { ModifyCellDisease(world, m); });

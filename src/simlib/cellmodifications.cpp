@@ -318,7 +318,7 @@ void ApplyOne(World& world, const ModifyCellPayload& p) {
 
 void ApplyCellModifications(World& world, MessageQueue& queue) {
     for (size_t i = 0; i < queue.count(); ++i) {
-        const ModifyCellPayload p = queue.Get<ModifyCellPayload>(i);
+        const ModifyCellPayload p = WithCappedMass(queue.Get<ModifyCellPayload>(i), "ModifyCell");
         ApplyOne(world, p);
         if (p.callbackId != SIM_NO_CALLBACK) world.outputCollector.cellCallbacks.push_back(p.callbackId);
     }

@@ -81,7 +81,8 @@ void SpreadDisease(World& world, int32_t a, int32_t b) {
     };
     if (da == db) {
         if (da == kNoDisease) return;
-        const int32_t diff = nb - na;
+        // In 64 bits: the difference of two counts need not fit 32.
+        const int64_t diff = int64_t(nb) - int64_t(na);
         const float rate = diff < 1 ? SpreadRate(world, a) : SpreadRate(world, b);
         const int32_t m = TruncToInt32(rate * (float(diff) * kSpreadShare));
         move(da, m, negate(m));

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 
 #include "common/numeric.h"
 #include "simlib/components/buildingheatexchange.h"
@@ -243,14 +244,25 @@ void FillLightLevels(const World& world, GameData& w, std::vector<float>& light)
 
 }  // namespace
 
+const char* PublishStageName(PublishStage stage) {
+    static const char* const names[] = {"row_copies",   "component_outputs", "lists",          "changed_cells",
+                                        "accumulator",  "flow_vectors",      "liquid_colours", "light_levels"};
+    static_assert(std::size(names) == size_t(PublishStage::Count));
+    return names[size_t(stage)];
+}
+
 void PublishResults(World& world, GameData& w, const GameData& r, uint32_t n, WorkerPool& pool,
                     PublishContext& context) {
+    StageClock clock(context.timings ? context.timings->seconds : nullptr);
+    auto lap = [&clock](PublishStage stage) { clock.Lap(size_t(stage)); };
     // 1. Cell rows, copied in parallel.
     PostRowCopies(context.flowJobs, world, w, pool);
     PostRowCopies(context.cellJobs, world, w, pool);
     pool.WaitAll();
+    lap(PublishStage::RowCopies);
     // 2.
     PublishComponentOutputs(world, w);
+    lap(PublishStage::ComponentOutputs);
     // 3. Lists change owners without copying.
     OutputCollector& collector = world.outputCollector;
     ExchangeLists(collector, w);
@@ -261,18 +273,25 @@ void PublishResults(World& world, GameData& w, const GameData& r, uint32_t n, Wo
     w.solidChanges.clear();
     w.liquidChangedCells.clear();
     w.solidChangedCells.clear();
+    lap(PublishStage::Lists);
     // 6.
     DescribeChangedCells(world, w, r);
+    lap(PublishStage::ChangedCells);
     // 7.
     CopyAccumulator(world, w);
+    lap(PublishStage::Accumulator);
     // 8.
     FillFlowVectors(world, w);
+    lap(PublishStage::FlowVectors);
     FillLiquidColours(world, w);
+    lap(PublishStage::LiquidColours);
     FillLightLevels(world, w, context.light);
+    lap(PublishStage::LightLevels);
     // 9. The host's grid of two exchanges ago becomes the release permits.
     w.hostCellInput.swap(world.releasePermit);
     // 10.
     w.frameCount = n;
+    if (context.timings) ++context.timings->publications;
 }
 
 }  // namespace ts

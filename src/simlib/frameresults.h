@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "simlib/gamedata.h"
+#include "simlib/physicsstep.h"
 #include "simlib/workerpool.h"
 #include "simlib/world.h"
 
@@ -32,6 +33,16 @@ private:
     int32_t rowCount_ = 0;
 };
 
+// The steps of a publication in their order, for the time spent in each.
+enum class PublishStage { RowCopies, ComponentOutputs, Lists, ChangedCells, Accumulator, FlowVectors, LiquidColours,
+                          LightLevels, Count };
+const char* PublishStageName(PublishStage stage);
+
+struct PublishTimings {
+    double seconds[size_t(PublishStage::Count)] = {};
+    uint64_t publications = 0;
+};
+
 // Everything PublishResults keeps between calls: the row copy jobs and the
 // scratch of the emittedMatter merge.
 struct PublishContext {
@@ -40,6 +51,7 @@ struct PublishContext {
     std::vector<std::unique_ptr<RowCopyJob>> cellJobs;
     std::vector<uint32_t> mergeOrder;
     std::vector<float> light;  // running light per column
+    PublishTimings* timings = nullptr;  // benchmarks only
 };
 
 // Publishes the world's cells, lists and per-cell views into W (R is the

@@ -1,7 +1,10 @@
 // The heat pass: conduction between neighbour cells and relaxation toward
 // target temperatures, in single precision.
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "common/report.h"
 #include "simlib/updatetemperature.h"
@@ -87,13 +90,16 @@ void AddChange(World& world, int32_t cell, float delta, bool isSelf) {
 
 }  // namespace
 
-void HeatPassScratch::Resize(size_t cells) {
+void HeatPassScratch::Resize(size_t cells, int32_t width, int32_t height) {
     if (pairMask.size() == cells) return;
     pairMask.assign(cells, 0);
     rightSelf.assign(cells, 0.0f);
     rightOther.assign(cells, 0.0f);
     upSelf.assign(cells, 0.0f);
     upOther.assign(cells, 0.0f);
+    chunkColumns = width / 32 + 2;
+    quietSegment.assign(size_t(height) * size_t(chunkColumns), 0);
+    rowWrites.assign(size_t(height), 0);
 }
 
 namespace {
@@ -158,6 +164,67 @@ PairExchange ConductPair(const World& world, int32_t cell, int32_t ncell) {
     return Conduct(SnapshotView(world), size_t(cell), size_t(ncell));
 }
 
+namespace {
+
+// Chunks start at 1, 33, 65, ... (after the border): the first chunk boundary after v.
+inline int32_t NextChunkStart(int32_t v) { return v < 1 ? 1 : 32 * ((v - 1) / 32 + 1) + 1; }
+inline int32_t ChunkColumn(int32_t x) { return x < 1 ? 0 : (x - 1) / 32; }
+
+// True when no cell of the block [bx0, bx1) x [by0, by1) can take part in an
+// exchange or relax: within the block and its one-cell halo (kept inside the
+// active region, where pairs exist), the temperatures of the cells that
+// conduct (mass >= 0.001) span less than 1 K and none is NaN, and no cell of
+// the block has a target temperature. Every pair of the block then fails the
+// 1 K test: |Tc - Tn| <= hi - lo exactly, and rounding keeps the order.
+bool BlockIsQuiet(const SnapshotView& s, const float* target, int32_t w, const Region& a, int32_t bx0, int32_t bx1,
+                  int32_t by0, int32_t by1) {
+    const int32_t hx0 = std::max(bx0 - 1, a.minX), hx1 = std::min(bx1 + 1, a.maxX);
+    const int32_t hy0 = std::max(by0 - 1, a.minY), hy1 = std::min(by1 + 1, a.maxY);
+    const __m128 minimumMass = _mm_set1_ps(kMinimumMass);
+    const __m128 plusInf = _mm_set1_ps(INFINITY), minusInf = _mm_set1_ps(-INFINITY);
+    __m128 lo4 = plusInf, hi4 = minusInf;
+    float lo = INFINITY, hi = -INFINITY;
+    for (int32_t y = hy0; y < hy1; ++y) {
+        const size_t row = size_t(y) * size_t(w);
+        int32_t x = hx0;
+        for (; x + 4 <= hx1; x += 4) {
+            const __m128 t = _mm_loadu_ps(s.temperature + row + size_t(x));
+            const __m128 part = _mm_cmpge_ps(_mm_loadu_ps(s.mass + row + size_t(x)), minimumMass);
+            if (_mm_movemask_ps(_mm_and_ps(part, _mm_cmpunord_ps(t, t)))) return false;
+            lo4 = _mm_min_ps(lo4, _mm_or_ps(_mm_and_ps(part, t), _mm_andnot_ps(part, plusInf)));
+            hi4 = _mm_max_ps(hi4, _mm_or_ps(_mm_and_ps(part, t), _mm_andnot_ps(part, minusInf)));
+        }
+        for (; x < hx1; ++x) {
+            const size_t c = row + size_t(x);
+            if (!(s.mass[c] >= kMinimumMass)) continue;
+            const float t = s.temperature[c];
+            if (t != t) return false;
+            lo = std::min(lo, t);
+            hi = std::max(hi, t);
+        }
+        alignas(16) float l[4], h[4];
+        _mm_store_ps(l, lo4);
+        _mm_store_ps(h, hi4);
+        for (int i = 0; i < 4; ++i) {
+            lo = std::min(lo, l[i]);
+            hi = std::max(hi, h[i]);
+        }
+        if (!(hi - lo < kMinimumDifference)) return false;  // most blocks of a busy world end here
+    }
+    const __m128 zero = _mm_setzero_ps();
+    for (int32_t y = by0; y < by1; ++y) {
+        const float* row = target + size_t(y) * size_t(w);
+        int32_t x = bx0;
+        for (; x + 4 <= bx1; x += 4)
+            if (_mm_movemask_ps(_mm_cmpge_ps(_mm_loadu_ps(row + x), zero))) return false;
+        for (; x < bx1; ++x)
+            if (row[x] >= 0.0f) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 void ComputeHeatPairs(const World& world, HeatPassScratch& scratch, int32_t x0, int32_t y0, int32_t x1,
                       int32_t y1) {
     const SnapshotView s(world);
@@ -167,75 +234,136 @@ void ComputeHeatPairs(const World& world, HeatPassScratch& scratch, int32_t x0, 
     float* __restrict upSelf = scratch.upSelf.data();
     float* __restrict upOther = scratch.upOther.data();
     const int32_t w = world.width;
-    const int32_t maxY = world.activeRegion.maxY;
-    for (int32_t y = y0; y < y1; ++y) {
-        for (int32_t x = x0; x < x1; ++x) {
-            const size_t c = size_t(y * w + x);
-            uint8_t mask = 0;
-            if (s.mass[c] >= kMinimumMass) {
-                const bool conducts = Conducts(s.info[s.elementIdx[c]]);
-                const float t = s.temperature[c];
-                if (x + 1 < x1 && ShouldConduct(s, conducts, t, c + 1)) {
-                    const PairExchange e = Conduct(s, c, c + 1);
-                    if (e.exchanged) {
-                        mask |= kRightPair;
-                        rightSelf[c] = e.deltaSelf;
-                        rightOther[c] = e.deltaOther;
-                    }
-                }
-                if (y + 1 < maxY && ShouldConduct(s, conducts, t, c + size_t(w))) {
-                    const PairExchange e = Conduct(s, c, c + size_t(w));
-                    if (e.exchanged) {
-                        mask |= kUpPair;
-                        upSelf[c] = e.deltaSelf;
-                        upOther[c] = e.deltaOther;
+    const Region& a = world.activeRegion;
+    const int32_t maxY = a.maxY;
+    for (int32_t by0 = y0; by0 < y1;) {
+        const int32_t by1 = std::min(NextChunkStart(by0), y1);
+        for (int32_t bx0 = x0; bx0 < x1;) {
+            const int32_t bx1 = std::min(NextChunkStart(bx0), x1);
+            const bool quiet = scratch.skipQuietChunks &&
+                               BlockIsQuiet(s, world.targetTemperature.data(), w, a, bx0, bx1, by0, by1);
+            const size_t column = size_t(ChunkColumn(bx0));
+            for (int32_t y = by0; y < by1; ++y) {
+                scratch.quietSegment[size_t(y) * size_t(scratch.chunkColumns) + column] = quiet;
+                if (quiet) std::memset(pairMask + size_t(y * w + bx0), 0, size_t(bx1 - bx0));
+            }
+            if (!quiet) {
+                for (int32_t y = by0; y < by1; ++y) {
+                    for (int32_t x = bx0; x < bx1; ++x) {
+                        const size_t c = size_t(y * w + x);
+                        uint8_t mask = 0;
+                        if (s.mass[c] >= kMinimumMass) {
+                            const bool conducts = Conducts(s.info[s.elementIdx[c]]);
+                            const float t = s.temperature[c];
+                            if (x + 1 < x1 && ShouldConduct(s, conducts, t, c + 1)) {
+                                const PairExchange e = Conduct(s, c, c + 1);
+                                if (e.exchanged) {
+                                    mask |= kRightPair;
+                                    rightSelf[c] = e.deltaSelf;
+                                    rightOther[c] = e.deltaOther;
+                                }
+                            }
+                            if (y + 1 < maxY && ShouldConduct(s, conducts, t, c + size_t(w))) {
+                                const PairExchange e = Conduct(s, c, c + size_t(w));
+                                if (e.exchanged) {
+                                    mask |= kUpPair;
+                                    upSelf[c] = e.deltaSelf;
+                                    upOther[c] = e.deltaOther;
+                                }
+                            }
+                        }
+                        pairMask[c] = mask;
                     }
                 }
             }
-            pairMask[c] = mask;
+            bx0 = bx1;
         }
+        by0 = by1;
     }
 }
 
-void ApplyHeatPairs(World& world, const HeatPassScratch& scratch, OutputCollector& collector, int32_t x0,
-                    int32_t y0, int32_t x1, int32_t y1) {
+namespace {
+
+// CheckStateTransition's own tests, inline: most changes of most cells stay
+// inside the element's range, and the call is then skipped.
+inline bool MayTransition(const World& world, size_t c, const ElementInfo& info) {
+    const float t = world.updatedCells.temperature[c];
+    return (t < info.lowTemp - 3.0f && info.lowTempTransitionIndex != kNoElement) ||
+           (t > info.highTemp + 3.0f && info.highTempTransitionIndex != kNoElement);
+}
+
+}  // namespace
+
+void ApplyHeatPairs(World& world, HeatPassScratch& scratch, OutputCollector& collector, int32_t x0, int32_t y0,
+                    int32_t x1, int32_t y1) {
     const int32_t w = world.width;
     const int32_t minY = world.activeRegion.minY;
     const float k = world.frameParameters.temperatureRelaxRate;
     const std::vector<uint8_t>& mask = scratch.pairMask;
     for (int32_t y = y0; y < y1; ++y) {
-        for (int32_t x = x0; x < x1; ++x) {
-            const int32_t c = y * w + x;
-            const size_t i = size_t(c);
-            const bool fromBelow = y - 1 >= minY && (mask[i - size_t(w)] & kUpPair);
-            const bool fromLeft = x - 1 >= x0 && (mask[i - 1] & kRightPair);
-            const uint8_t own = mask[i];
-            const float target = world.targetTemperature[i];
-            if (!fromBelow && !fromLeft && own == 0 && !(target >= 0.0f)) continue;
-            const ElementInfo& info = world.elements.info[world.cells.elementIdx[i]];
-            // The order in which the cell meets its four exchanges.
-            if (fromBelow) {
-                AddChange(world, c, scratch.upOther[i - size_t(w)], false);
-                CheckStateTransition(world, collector, c, info);
+        uint8_t rowWrites = 0;
+        const uint8_t* quiet = &scratch.quietSegment[size_t(y) * size_t(scratch.chunkColumns)];
+        for (int32_t sx0 = x0; sx0 < x1;) {
+            const int32_t sx1 = std::min(NextChunkStart(sx0), x1);
+            if (quiet[ChunkColumn(sx0)]) {
+                sx0 = sx1;
+                continue;
             }
-            if (fromLeft) {
-                AddChange(world, c, scratch.rightOther[i - 1], false);
-                CheckStateTransition(world, collector, c, info);
+            rowWrites |= kRowTemperatures;
+            for (int32_t x = sx0; x < sx1; ++x) {
+                const int32_t c = y * w + x;
+                const size_t i = size_t(c);
+                const bool fromBelow = y - 1 >= minY && (mask[i - size_t(w)] & kUpPair);
+                const bool fromLeft = x - 1 >= x0 && (mask[i - 1] & kRightPair);
+                const uint8_t own = mask[i];
+                const float target = world.targetTemperature[i];
+                if (!fromBelow && !fromLeft && own == 0 && !(target >= 0.0f)) continue;
+                const ElementInfo& info = world.elements.info[world.cells.elementIdx[i]];
+                bool changed = false;
+                auto check = [&] {
+                    if (MayTransition(world, i, info) && CheckStateTransition(world, collector, c, info))
+                        changed = true;
+                };
+                // The order in which the cell meets its four exchanges.
+                if (fromBelow) {
+                    AddChange(world, c, scratch.upOther[i - size_t(w)], false);
+                    check();
+                }
+                if (fromLeft) {
+                    AddChange(world, c, scratch.rightOther[i - 1], false);
+                    check();
+                }
+                if (own & kRightPair) {
+                    AddChange(world, c, scratch.rightSelf[i], true);
+                    check();
+                }
+                if (own & kUpPair) {
+                    AddChange(world, c, scratch.upSelf[i], true);
+                    check();
+                }
+                if ((info.stateFlags & SIM_ELEMENT_NO_HEAT_EXCHANGE) == 0 && target >= 0.0f) {
+                    float& t = world.updatedCells.temperature[i];
+                    t = (1.0f - k) * t + k * target;
+                    check();
+                }
+                if (changed) rowWrites |= kRowTransitions;
             }
-            if (own & kRightPair) {
-                AddChange(world, c, scratch.rightSelf[i], true);
-                CheckStateTransition(world, collector, c, info);
-            }
-            if (own & kUpPair) {
-                AddChange(world, c, scratch.upSelf[i], true);
-                CheckStateTransition(world, collector, c, info);
-            }
-            if ((info.stateFlags & SIM_ELEMENT_NO_HEAT_EXCHANGE) == 0 && target >= 0.0f) {
-                float& t = world.updatedCells.temperature[i];
-                t = (1.0f - k) * t + k * target;
-                CheckStateTransition(world, collector, c, info);
-            }
+            sx0 = sx1;
         }
+        scratch.rowWrites[size_t(y)] = rowWrites;
+    }
+}
+
+void SnapshotAfterHeat(World& world, HeatPassScratch& scratch) {
+    const size_t w = size_t(world.width);
+    for (size_t y = 0; y < scratch.rowWrites.size(); ++y) {
+        const uint8_t writes = scratch.rowWrites[y];
+        if (writes & kRowTransitions) {
+            world.cells.CopyRange(world.updatedCells, y * w, y * w, w);
+        } else if (writes & kRowTemperatures) {
+            std::memcpy(&world.cells.temperature[y * w], &world.updatedCells.temperature[y * w], w * sizeof(float));
+        }
+        scratch.rowWrites[y] = 0;
     }
 }
 

@@ -1,5 +1,6 @@
 #include "simlib/messagechecks.h"
 
+#include "common/numeric.h"
 #include "common/report.h"
 
 namespace ts {
@@ -22,6 +23,12 @@ bool ValidDisease(const World& world, uint8_t disease, const char* message) {
     TS_WARN("%s skipped: disease index %u beyond the table of %d", message, unsigned(disease),
             world.diseases.count());
     return false;
+}
+
+float CappedMass(float mass, const char* message) {
+    if (!(IsFinite(mass) && mass > kMassCap)) return mass;
+    TS_WARN("%s: mass %g kg capped at %g kg", message, double(mass), double(kMassCap));
+    return kMassCap;
 }
 
 }  // namespace ts

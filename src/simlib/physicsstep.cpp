@@ -1,6 +1,7 @@
 #include "simlib/physicsstep.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "simlib/diseasepasses.h"
 #include "simlib/matterpasses.h"
@@ -67,9 +68,24 @@ void MergeWorkerOutputs(StepContext& context, World& world) {
 }  // namespace
 
 void RunHeatPass(StepContext& context, World& world) {
-    context.heatScratch.Resize(world.cellCount());
+    StageClock unused(nullptr);
+    RunHeatPass(context, world, unused);
+}
+
+void RunHeatPass(StepContext& context, World& world, StageClock& clock) {
+    context.heatScratch.Resize(world.cellCount(), world.width, world.height);
     RunBands(context, world, StepJob::Phase::ComputePairs);
+    clock.Lap(size_t(StepStage::HeatCompute));
     RunBands(context, world, StepJob::Phase::ApplyPairs);
+    clock.Lap(size_t(StepStage::HeatApply));
+}
+
+const char* StepStageName(StepStage stage) {
+    static const char* const names[] = {"snapshots",      "heat_compute", "heat_apply", "gas_pressure", "gas_mixing",
+                                        "merge_outputs",  "liquid_flow",  "liquid_mixing", "disease_spread",
+                                        "components",     "vent",         "settle",     "growth"};
+    static_assert(std::size(names) == size_t(StepStage::Count));
+    return names[size_t(stage)];
 }
 
 void VentPass(World& world, const Rect& r) {
@@ -90,28 +106,47 @@ void VentPass(World& world, const Rect& r) {
 
 void Step(StepContext& context, World& world) {
     if (world.width == 0) return;
+    StageClock clock(context.timings ? context.timings->seconds : nullptr);
+    auto lap = [&clock](StepStage stage) { clock.Lap(size_t(stage)); };
     PassState& state = ProcessPassState();
     state.scanDirection = -state.scanDirection;
     world.Snapshot();
-    RunHeatPass(context, world);
-    world.Snapshot();
+    lap(StepStage::Snapshots);
+    // Later snapshots copy only what the passes since the last one can have
+    // written: the rows the heat pass wrote, then the seven arrays passes write.
+    RunHeatPass(context, world, clock);
+    SnapshotAfterHeat(world, context.heatScratch);
+    lap(StepStage::Snapshots);
     GasPressurePass(world, state.scanDirection);
+    lap(StepStage::GasPressure);
     GasMixingPass(world, state.scanDirection);
-    world.Snapshot();
+    lap(StepStage::GasMixing);
+    world.cells.CopyPassWrittenFrom(world.updatedCells);
+    lap(StepStage::Snapshots);
     MergeWorkerOutputs(context, world);
+    lap(StepStage::MergeOutputs);
     const Region& a = world.activeRegion;
     if (a.maxX != a.minX) {
         LiquidFlowPass(world);
+        lap(StepStage::LiquidFlow);
         LiquidMixingPass(world, state.scanDirection);
-        world.Snapshot();
+        lap(StepStage::LiquidMixing);
+        world.cells.CopyPassWrittenFrom(world.updatedCells);
+        lap(StepStage::Snapshots);
     }
     DiseaseSpreadPass(world);
+    lap(StepStage::DiseaseSpread);
     for (auto& component : world.components) component->Simulate(0.2f, world);
+    lap(StepStage::Components);
     const Rect chunks = ChunkRegion(world);
     VentPass(world, chunks);
+    lap(StepStage::Vent);
     SettlePass(world, chunks);
+    lap(StepStage::Settle);
     GrowDisease(world, chunks.x0, chunks.x1, chunks.y0, chunks.y1);
+    lap(StepStage::Growth);
     world.stepCounter = static_cast<uint16_t>(world.stepCounter + 1);
+    if (context.timings) ++context.timings->steps;
 }
 
 }  // namespace ts

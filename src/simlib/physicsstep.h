@@ -1,6 +1,7 @@
 // One physics step: 0.2 s of game time, a fixed sequence of passes.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <vector>
 
@@ -45,6 +46,51 @@ private:
     int32_t x0_ = 0, y0_ = 0, x1_ = 0, y1_ = 0;
 };
 
+// The stages of a step in their order, for the time spent in each.
+enum class StepStage {
+    Snapshots,
+    HeatCompute,
+    HeatApply,
+    GasPressure,
+    GasMixing,
+    MergeOutputs,
+    LiquidFlow,
+    LiquidMixing,
+    DiseaseSpread,
+    Components,
+    Vent,
+    Settle,
+    Growth,
+    Count
+};
+const char* StepStageName(StepStage stage);
+
+// Seconds spent in each stage, summed over the steps run while a benchmark
+// has set StepContext::timings.
+struct StepTimings {
+    double seconds[size_t(StepStage::Count)] = {};
+    uint64_t steps = 0;
+};
+
+// Adds the time since the previous lap to a stage; does nothing without timings.
+class StageClock {
+public:
+    using Clock = std::chrono::steady_clock;
+    explicit StageClock(double* seconds) : seconds_(seconds) {
+        if (seconds_) last_ = Clock::now();
+    }
+    void Lap(size_t stage) {
+        if (!seconds_) return;
+        const Clock::time_point now = Clock::now();
+        seconds_[stage] += std::chrono::duration<double>(now - last_).count();
+        last_ = now;
+    }
+
+private:
+    double* seconds_;
+    Clock::time_point last_{};
+};
+
 // What the step keeps for the life of the simulation: one job and one output
 // collector per pool worker, and the heat pass's scratch.
 struct StepContext {
@@ -53,10 +99,12 @@ struct StepContext {
     std::vector<std::unique_ptr<StepJob>> jobs;
     std::vector<OutputCollector> collectors;
     HeatPassScratch heatScratch;
+    StepTimings* timings = nullptr;  // benchmarks only
 };
 
 // The heat pass over the active region, in parallel bands of rows.
 void RunHeatPass(StepContext& context, World& world);
+void RunHeatPass(StepContext& context, World& world, StageClock& clock);
 
 void Step(StepContext& context, World& world);
 

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "common/numeric.h"
 #include "common/report.h"
 
 namespace ts {
@@ -58,8 +59,17 @@ EnqueueResult SimFrameManager::EnqueueMessage(uint32_t id, const void* data, int
     } else {
         EndFramePayload end;
         std::memcpy(&end, data, sizeof end);
+        // A dt that is negative or not finite would not bound the steps: the
+        // frame still closes, without physics.
+        if (!(IsFinite(end.dt) && end.dt >= 0.0f)) {
+            TS_WARN("EndFrame: dt %f refused (it must be finite and >= 0); the frame runs no physics",
+                    double(end.dt));
+            end.dt = 0.0f;
+        }
         frame.dt = end.dt;
-        const Region region{end.minX + 1, end.minY + 1, end.maxX + 1, end.maxY + 1};
+        // Host coordinates + 1 for the border, saturating: the region is clamped to the grid later.
+        auto shift = [](int32_t v) { return v < INT32_MAX ? v + 1 : v; };
+        const Region region{shift(end.minX), shift(end.minY), shift(end.maxX), shift(end.maxY)};
         frame.region = region;
         {
             std::lock_guard<std::mutex> guard(lock_);

@@ -21,8 +21,8 @@ bool HostExchange::SubmitToSimThread(const ExchangeJob& job) {
         std::unique_lock<std::mutex> guard(handshakeLock_);
         if (!TS_CHECK(started_)) return false;
         frameDoneSignal_.wait(guard, [this] { return frameDone_; });
-        job(*buffers_[(index_ - 1) & 1], *buffers_[index_]);
-        index_ = (index_ - 1) & 1;
+        job(*HostReadBuffer(), *SimWriteBuffer());
+        results_.index = (results_.index - 1) & 1;
         frameDone_ = false;
     }
     releaseSignal_.notify_all();
@@ -37,21 +37,34 @@ void HostExchange::PublishAndWait() {
     releaseSignal_.wait(guard, [this] { return !frameDone_; });
 }
 
-void HostExchange::Initialise(const World& world) {
-    std::lock_guard<std::mutex> guard(handshakeLock_);
-    TS_CHECK(!started_);
-    for (auto& buffer : buffers_) {
+void HostExchange::RunBetweenCycles(const std::function<void()>& job) {
+    std::unique_lock<std::mutex> guard(handshakeLock_);
+    if (!TS_CHECK(started_)) return;
+    frameDoneSignal_.wait(guard, [this] { return frameDone_; });
+    // The sim thread leaves its park only once frameDone_ is cleared, which
+    // needs this lock.
+    job();
+}
+
+ResultBuffers HostExchange::BuildBuffers(const World& world) {
+    ResultBuffers built;
+    for (auto& buffer : built.buffers) {
         buffer = std::make_unique<GameData>(uint32_t(world.gameWidth()), uint32_t(world.gameHeight()));
         buffer->CopyCellsFrom(world);
     }
-    started_ = true;
+    return built;
+}
+
+void HostExchange::SwapBuffers(ResultBuffers& other) {
+    std::lock_guard<std::mutex> guard(handshakeLock_);
+    std::swap(results_, other);
+    frameDone_ = false;
+    started_ = results_.buffers[0] != nullptr;
 }
 
 void HostExchange::Reset() {
     std::lock_guard<std::mutex> guard(handshakeLock_);
-    buffers_[0].reset();
-    buffers_[1].reset();
-    index_ = 0;
+    results_ = ResultBuffers{};
     frameDone_ = false;
     started_ = false;
 }
@@ -121,7 +134,9 @@ void SimThread::StopAndJoin() {
 
 int32_t SimThread::StepsFor(float dt) {
     float a = timeAccumulator_ + dt;
-    int32_t steps = std::max(TruncToInt32(a * 5.0f), 1);
+    // Beyond the 32-bit range the truncation would give INT32_MIN: saturate.
+    const float wanted = a * 5.0f;
+    int32_t steps = wanted >= 2147483648.0f ? INT32_MAX : std::max(TruncToInt32(wanted), 1);
     a = a - float(steps) * 0.2f;
     // Time not filled is carried; a debt is forgotten.
     timeAccumulator_ = a > 0.0f ? a : 0.0f;
@@ -133,23 +148,44 @@ void SimThread::RunCycle() {
     GameData* write = exchange_.SimWriteBuffer();
     GameData* read = exchange_.HostReadBuffer();
     std::lock_guard<std::mutex> cycle(exchange_.cycleLock);
+    StageClock clock(timings_ ? timings_->seconds : nullptr);
     if (beforeCycle_) beforeCycle_();
     const size_t n = frameManager_.TakeReadyFrames();
     std::memset(world.cellFlow.data(), 0, world.cellFlow.size() * sizeof(CellFlow));
+    clock.Lap(CycleTimings::Other);
+    int32_t budget = SIM_MAX_STEPS_PER_CYCLE;
+    bool capped = false;
     for (size_t i = 0; i < n; ++i) {
         const float dt = frameManager_.ApplyPendingFrame(world);
+        clock.Lap(CycleTimings::Apply);
+        int32_t steps = dt > 0.0f ? StepsFor(dt) : 0;
+        if (steps > budget) {
+            // The host waits for this cycle: its length stays bounded. One report a cycle.
+            if (!capped)
+                TS_WARN("a cycle runs at most %d steps: frame %zu asked %d with %d left, the rest of the cycle's "
+                        "game time is dropped",
+                        SIM_MAX_STEPS_PER_CYCLE, i, steps, budget);
+            capped = true;
+            steps = budget;
+            timeAccumulator_ = 0.0f;
+        }
+        budget -= steps;
         if (dt > 0.0f) {
-            const int32_t steps = StepsFor(dt);
             for (int32_t s = 0; s < steps; ++s) Step(*stepContext_, world);
+            clock.Lap(CycleTimings::Steps);
         } else {
             world.Snapshot();
             for (auto& component : world.components) component->Publish(world);
+            clock.Lap(CycleTimings::Other);
         }
     }
     if (n == 0)
         for (auto& component : world.components) component->Publish(world);
     frameManager_.RetireAppliedFrames();
+    clock.Lap(CycleTimings::Other);
     PublishResults(world, *write, *read, uint32_t(n), *pool_, publishContext_);
+    clock.Lap(CycleTimings::Publish);
+    if (timings_) ++timings_->cycles;
 }
 
 void SimThread::Run() {

@@ -20,6 +20,12 @@
 
 namespace ts {
 
+// The two result buffers, and which of them the sim thread writes next.
+struct ResultBuffers {
+    std::unique_ptr<GameData> buffers[2];
+    uint64_t index = 0;
+};
+
 // The handshake between the host thread and the sim thread, and the two
 // result buffers they trade.
 class HostExchange {
@@ -32,12 +38,26 @@ public:
     bool SubmitToSimThread(const ExchangeJob& job);
     // Sim thread: marks the cycle's results complete and parks until released.
     void PublishAndWait();
+    // Host thread, with the sim thread running: waits until the released cycle
+    // has published and runs `job` while the thread stays parked.
+    void RunBetweenCycles(const std::function<void()>& job);
 
-    GameData* SimWriteBuffer() { return buffers_[index_].get(); }
-    GameData* HostReadBuffer() { return buffers_[(index_ - 1) & 1].get(); }
+    GameData* SimWriteBuffer() { return results_.buffers[results_.index].get(); }
+    GameData* HostReadBuffer() { return results_.buffers[(results_.index - 1) & 1].get(); }
 
-    // Builds both buffers for the world's grid, filled from its live cells.
-    void Initialise(const World& world);
+    // Both buffers for the world's grid, filled from its live cells. Built
+    // before anything is replaced, so a load that runs out of memory here
+    // leaves the running world alone.
+    static ResultBuffers BuildBuffers(const World& world);
+    // Host thread, while no sim thread runs: trades the buffers with
+    // `other` (a load installs new ones and keeps the old ones until the new
+    // world runs). Started exactly when buffers are installed.
+    void SwapBuffers(ResultBuffers& other);
+    // Builds and installs both buffers, while no sim thread runs.
+    void Initialise(const World& world) {
+        ResultBuffers built = BuildBuffers(world);
+        SwapBuffers(built);
+    }
     // Destroys both buffers and clears the handshake flags.
     void Reset();
     bool started() const { return started_; }
@@ -46,8 +66,7 @@ public:
     std::mutex cycleLock;
 
 private:
-    std::unique_ptr<GameData> buffers_[2];
-    uint64_t index_ = 0;
+    ResultBuffers results_;
     bool frameDone_ = false;
     bool started_ = false;
     std::mutex handshakeLock_;
@@ -68,6 +87,7 @@ public:
     void RequestStop() { stopFlag_.exchange(1); }
     void Join();
     bool IsRunning() const { return threadId_.load() != 0; }
+    bool IsCurrentThread() const { return IsRunning() && thread_.get_id() == std::this_thread::get_id(); }
     const std::string& name() const { return name_; }
 
 protected:
@@ -81,6 +101,16 @@ private:
     std::atomic<uint8_t> stopFlag_{0};
     std::atomic<bool> launched_{false};
     ThreadStartHook startHook_;
+};
+
+// Where the sim thread's cycles go, summed over cycles while a benchmark has
+// set it (read it while holding cycleLock).
+struct CycleTimings {
+    enum Stage { Other, Apply, Steps, Publish, StageCount };  // other: conduits, frame lists, component Publish
+    double seconds[StageCount] = {};
+    uint64_t cycles = 0;
+    StepTimings step;
+    PublishTimings publication;
 };
 
 class SimThread final : public Thread {
@@ -97,7 +127,7 @@ public:
     float timeAccumulator() const { return timeAccumulator_; }
 
     // Host thread: starts the frame cycle on `world` (frames already closed are
-    // applied by the first cycle).
+    // applied by the first cycle). Throws when the thread cannot be created.
     void StartOn(World& world);
     // Host thread: hands a running thread a stop request and joins it.
     void StopAndJoin();
@@ -114,6 +144,14 @@ public:
     // Steps for a frame of `dt` seconds, carrying the remainder.
     int32_t StepsFor(float dt);
 
+    // Benchmarks: times every cycle into `timings` (nullptr stops). Set it
+    // before the thread starts.
+    void SetTimings(CycleTimings* timings) {
+        timings_ = timings;
+        stepContext_->timings = timings ? &timings->step : nullptr;
+        publishContext_.timings = timings ? &timings->publication : nullptr;
+    }
+
 protected:
     void Run() override;
 
@@ -126,6 +164,7 @@ private:
     float timeAccumulator_ = 0.0f;
     World* world_ = nullptr;
     std::function<void()> beforeCycle_;
+    CycleTimings* timings_ = nullptr;
 };
 
 

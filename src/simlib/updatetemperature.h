@@ -31,11 +31,26 @@ namespace ts {
 struct HeatPassScratch {
     std::vector<uint8_t> pairMask;  // bit 0: exchange with the right cell, bit 1: with the cell above
     std::vector<float> rightSelf, rightOther, upSelf, upOther;
-    void Resize(size_t cells);
+    // Per row and 32-column chunk: 1 when the block of the chunk holding that
+    // row was found quiet (no pair can exchange, no cell relaxes) and skipped.
+    std::vector<uint8_t> quietSegment;
+    int32_t chunkColumns = 0;
+    // Per row, what the apply phase wrote: bit 0 temperatures, bit 1 a phase
+    // change (any array of the row). The snapshot after the pass copies only that.
+    std::vector<uint8_t> rowWrites;
+    // Tests turn skipping off to compare: the results must be the same.
+    bool skipQuietChunks = true;
+    void Resize(size_t cells, int32_t width, int32_t height);
 };
 
+constexpr uint8_t kRowTemperatures = 1;
+constexpr uint8_t kRowTransitions = 2;
+
 // The heat pass over a rectangle (x in [x0, x1), y in [y0, y1)) runs in two
-// phases over bands of rows, with a join between them:
+// phases over bands of rows, with a join between them. Within a band, rows
+// are cut into blocks of 32 x 32 chunks; a block whose cells and one-cell halo
+// hold no two conducting temperatures 1 K apart and no target temperature
+// cannot change, and both phases skip it.
 //  1. every pair exchange (cell with its right and upper neighbour) is
 //     computed from the snapshot alone;
 //  2. every cell adds the changes of its pairs in the order the cell meets
@@ -44,8 +59,12 @@ struct HeatPassScratch {
 // Each cell is written by the one job that owns its row, so the result is
 // the same for any number of bands.
 void ComputeHeatPairs(const World& world, HeatPassScratch& scratch, int32_t x0, int32_t y0, int32_t x1, int32_t y1);
-void ApplyHeatPairs(World& world, const HeatPassScratch& scratch, OutputCollector& collector, int32_t x0, int32_t y0,
+void ApplyHeatPairs(World& world, HeatPassScratch& scratch, OutputCollector& collector, int32_t x0, int32_t y0,
                     int32_t x1, int32_t y1);
+
+// The snapshot after the heat pass: copies into `cells` only the rows the
+// pass wrote (temperatures, or every array where a phase changed).
+void SnapshotAfterHeat(World& world, HeatPassScratch& scratch);
 
 struct PairExchange {
     bool exchanged;  // false: the energy was below what is worth moving

@@ -27,12 +27,19 @@ public:
     WorkerPool(const WorkerPool&) = delete;
     WorkerPool& operator=(const WorkerPool&) = delete;
 
+    // With one worker a posted job runs at once on the caller: handing it to
+    // the one other thread would only add two wake-ups (and, on a busy
+    // machine, a wait for a time slice) to the same work.
     void Post(Job* job);
+    // Waits for every posted job, running queued ones on the caller meanwhile.
+    // Which thread runs a job never changes a result.
     void WaitAll();
     int workerCount() const { return static_cast<int>(workers_.size()); }
 
 private:
     void WorkerLoop(ThreadStartHook threadStart);
+    void StopWorkers();
+    Job* TakeJob();  // under the lock; nullptr when the queue is empty
 
     std::condition_variable jobDoneSignal_;
     std::condition_variable workSignal_;

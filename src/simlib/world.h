@@ -30,6 +30,10 @@ struct Region {
     int32_t maxY = 0;
 };
 
+// The most mass a cell takes at once: the loader's cap, also applied to every
+// message that puts mass into a cell.
+constexpr float kMassCap = 1e9f;
+
 // Change records a world's lists have room for from the start.
 constexpr size_t kChangedCellsReserve = 4096;
 

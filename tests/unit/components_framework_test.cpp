@@ -83,5 +83,26 @@ TEST_F(Framework, StaleAndUnknownHandlesAreRefusedWithoutHarm) {
     EXPECT_TRUE(Reported("Assert failed: IsLive(handle)"));
 }
 
+// A freed slot already knows the handle it will hand out next; that handle
+// must not pass for live before it is issued.
+TEST_F(Framework, TheNextHandleOfAFreedSlotIsNotLive) {
+    ts::ComponentManager<Tag> m;
+    const uint32_t a = m.Add(Tag{1});
+    m.Remove(a);
+    const uint32_t next = ts::handle::Make(Index(a), Version(a) + 1);
+    EXPECT_FALSE(m.IsLive(next));
+    EXPECT_EQ(m.Find(next), nullptr);
+    EXPECT_EQ(m.Remove(next), next);  // no record is left: nothing to read
+    const uint32_t b = m.Add(Tag{2});  // takes slot 0 with version 1: now it is issued
+    const uint32_t c = m.Add(Tag{3});
+    EXPECT_EQ(b, next);
+    m.Remove(b);
+    const uint32_t nextOfB = ts::handle::Make(Index(b), Version(b) + 1);
+    EXPECT_EQ(m.Remove(nextOfB), nextOfB);  // must not release c
+    ASSERT_EQ(m.count(), 1u);
+    EXPECT_EQ(m.Find(c)->value, 3);
+    EXPECT_EQ(m.Find(nextOfB), nullptr);
+}
+
 }  // namespace
 }  // namespace tstest

@@ -42,6 +42,19 @@ TEST_F(DiseaseFixture, SameDiseaseSpreadsDownTheGradient) {
     EXPECT_EQ(Count(*world, 2, 1), 24);
 }
 
+// Counts whose difference does not fit 32 bits still spread by the rule.
+TEST_F(DiseaseFixture, SpreadBetweenCountsFarApart) {
+    diseases.records[0].spreadRate.assign(size_t(elements.count()), 1.0f);
+    auto world = Make(2, 1, kWater);
+    Germs(*world, 1, 1, 0, -2000000000);
+    Germs(*world, 2, 1, 0, 2000000000);
+    world->Snapshot();
+    ts::SpreadDisease(*world, 1 * world->width + 1, 1 * world->width + 2);
+    // diff = 4e9 >= 1: b's rate, m = 4e9 / 8 moves from b to a.
+    EXPECT_EQ(Count(*world, 2, 1), 1500000000);
+    EXPECT_EQ(world->updatedCells.diseaseIdx[size_t(1 * world->width + 1)], 255);
+}
+
 TEST_F(DiseaseFixture, NoSpreadAcrossPhasesOrFromYoungOrSparseCells) {
     diseases.records[0].spreadRate.assign(size_t(elements.count()), 1.0f);
     diseases.records[0].minSpreadCount.assign(size_t(elements.count()), 50);

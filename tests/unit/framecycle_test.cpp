@@ -2,7 +2,9 @@
 // their result records one exchange later, and the frame bookkeeping.
 #include <cmath>
 #include <cstring>
+#include <vector>
 
+#include "hostapi/runtime.h"
 #include "unit/inprocesshost.h"
 
 namespace tstest {
@@ -57,6 +59,70 @@ TEST_F(FrameCycle, ResultsArriveOneExchangeLater) {
     EXPECT_EQ(none, nullptr);
     EXPECT_EQ(third->dugMatterCount, 0);
     EXPECT_EQ(ReportCount(), 0u);
+}
+
+// Mass that messages put into cells is capped as the loader caps it.
+TEST_F(FrameCycle, MassFromMessagesIsCapped) {
+    Start(WorldPlan(4, 3, kVacuum, 0.0f, 0.0f));
+    const float huge = 3e38f;
+    Post(SIM_MSG_ADD_MASS, AddMassPayload{Cell(0, 1), SIM_NO_CALLBACK, huge, 300.0f, 0, kWater, 255, {0, 0}});
+    Post(SIM_MSG_MODIFY_CELL, ModifyCellPayload{Cell(1, 1), SIM_NO_CALLBACK, 300.0f, huge, 0, kOxygen,
+                                                SIM_REPLACE_ADD, 255, 0});
+    Post(SIM_MSG_MODIFY_CELL, ModifyCellPayload{Cell(2, 1), SIM_NO_CALLBACK, 300.0f, huge, 0, kGranite,
+                                                SIM_REPLACE_REPLACE, 255, 0});
+    const FrameResults* r = RunFrame(0.0f);
+    for (int32_t x : {0, 1, 2}) {
+        EXPECT_EQ(r->mass[Cell(x, 1)], 1e9f) << x;
+        EXPECT_EQ(r->temperature[Cell(x, 1)], 300.0f) << x;
+    }
+    EXPECT_EQ(ReportCount(), 3u);
+    EXPECT_TRUE(Reported("capped at 1e+09 kg"));
+
+    Post(SIM_MSG_ADD_MASS_EMITTER, AddMassEmitterPayload{huge, 1, SIM_NO_CALLBACK, SIM_NO_CALLBACK});
+    r = RunFrame(0.0f);
+    ASSERT_EQ(r->componentCallbacksCount, 1);
+    const uint32_t emitter = r->componentCallbacks[0].handle;
+    Post(SIM_MSG_MODIFY_MASS_EMITTER,
+         ModifyMassEmitterPayload{emitter, Cell(3, 2), 0.0f, huge, 300.0f, huge, 0, kOxygen, 1, 255, 0});
+    r = RunFrame(0.2f);
+    ASSERT_EQ(r->massEmitterOutputsCount, 1);
+    EXPECT_EQ(r->massEmitterOutputs[0].mass, 1e9f);
+    EXPECT_EQ(ReportCount(), 4u);
+}
+
+// A frame's dt must be finite and >= 0, and one cycle runs a bounded number
+// of steps: no host value can keep the sim thread (and the host waiting on
+// it) busy for long.
+TEST_F(FrameCycle, DtIsCheckedAndStepsPerCycleCapped) {
+    Start(MixedPlan());
+    struct Case {
+        std::vector<float> dts;
+        int steps;
+        bool reported;
+    };
+    const std::vector<Case> cases = {
+        {{0.5f}, 2, false},                      // leaves 0.1 s carried
+        {{1e3f}, SIM_MAX_STEPS_PER_CYCLE, true},  // 5000 asked; the carried time is dropped
+        {{1.0f}, 5, false},
+        {{INFINITY}, 0, true},
+        {{NAN}, 0, true},
+        {{-1.0f}, 0, true},
+        {std::vector<float>(30, 1.0f), 150, false},  // a full backlog of one-second frames
+        {std::vector<float>(30, 2.0f), SIM_MAX_STEPS_PER_CYCLE, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.dts.front());
+        {
+            std::lock_guard<std::mutex> guard(reportLock);
+            reports.clear();
+        }
+        const uint16_t before = ts::GetRuntime().simData->stepCounter;
+        for (float dt : c.dts) EndFrame(dt);
+        Exchange();
+        Exchange();
+        EXPECT_EQ(int(uint16_t(ts::GetRuntime().simData->stepCounter - before)), c.steps);
+        EXPECT_EQ(ReportCount() > 0, c.reported);
+    }
 }
 
 TEST_F(FrameCycle, CellSettingsAndDiseaseMessages) {

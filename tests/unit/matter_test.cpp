@@ -1,5 +1,5 @@
 // Matter movement: worked examples of the gas, liquid, settle and cell
-// modification rules, then determinism and conservation over long runs.
+// modification rules, then conservation and the invariants over a long run.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -614,13 +614,10 @@ std::map<int, double> FamilyMasses(const ts::World& w) {
     return m;
 }
 
-TEST_F(MatterFixture, LongRunsAreDeterministicAndConserveMass) {
+TEST_F(MatterFixture, LongRunsConserveMassAndKeepTheInvariants) {
     ts::WorkerPool pool(1);
     ts::StepContext context(pool);
     auto a = Box(elements, diseases);
-    auto b = Box(elements, diseases);
-    // The row and drift directions outlive worlds: both runs start from the same.
-    const ts::PassState start = ts::ProcessPassState();
     const auto before = FamilyMasses(*a);
     for (int step = 0; step < 1000; ++step) {
         ts::Step(context, *a);
@@ -647,12 +644,6 @@ TEST_F(MatterFixture, LongRunsAreDeterministicAndConserveMass) {
         if (family == kSand) continue;
         EXPECT_NEAR(after.at(family) / mass, 1.0, 1e-4) << "family " << family;
     }
-    ts::ProcessPassState() = start;
-    for (int step = 0; step < 1000; ++step) {
-        ts::Step(context, *b);
-        b->outputCollector.Clear();
-    }
-    EXPECT_EQ(tsscene::Hash(*a), tsscene::Hash(*b));
 }
 
 }  // namespace

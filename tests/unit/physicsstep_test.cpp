@@ -4,6 +4,7 @@
 #include "scenes/scenes.h"
 #include "simlib/passstate.h"
 #include "simlib/physicsstep.h"
+#include "simlib/worldhash.h"
 #include "unit/testtables.h"
 
 namespace tstest {
@@ -71,7 +72,7 @@ TEST_F(StepFixture, MoreWorkersThanRows) {
         ts::Step(wide, *world);
         ts::Step(single, *reference);
     }
-    EXPECT_EQ(tsscene::Hash(*world), tsscene::Hash(*reference));
+    EXPECT_EQ(ts::HashWorldState(*world), ts::HashWorldState(*reference));
     EXPECT_LT(world->updatedCells.temperature[size_t(1 * world->width + 1)], 400.0f);
 }
 

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "hostkit/savegame.h"
 #include "unit/inprocesshost.h"
 
 namespace tstest {
@@ -122,6 +123,55 @@ TEST_F(SaveLoad, OldVersionsAndSanitising) {
         EXPECT_EQ(target, version >= 8 ? 280.0f : 0.0f);
         EXPECT_EQ(uint8_t(resaved[20]), 0);
     }
+}
+
+// CreateWorld sanitises as a save is sanitised; neither lets a negative mass
+// or germ count, nor a temperature or target beyond the maximum, into a cell.
+TEST_F(SaveLoad, HostValuesAreSanitisedOnCreateAndLoad) {
+    WorldPlan plan(4, 1, kGranite, 300.0f, 10.0f);
+    plan.at(0, 0).mass = -5.0f;
+    plan.at(1, 0) = CreateWorldCell{kGranite, 0, 255, 132, std::nanf(""), 3e38f};
+    plan.at(2, 0).temperature = 2e4f;
+    plan.disease[3] = CreateWorldDisease{0, 0, {0, 0}, -40, {0, 0, 0, 0}};
+    plan.target[1] = INFINITY;
+    ASSERT_EQ(Send(SIM_MSG_CREATE_WORLD, plan.Payload()), 4u);
+    const std::string created = SaveNow();
+    const auto save = tshost::ReadSaveGame(created);
+    ASSERT_TRUE(save) << save.error;
+    const int32_t row = save.save->width;  // padded cell of game cell x: row + 1 + x
+    EXPECT_EQ(save.save->cells[size_t(row + 1)].mass, 0.0f);
+    EXPECT_EQ(save.save->cells[size_t(row + 2)].temperature, 293.0f);
+    EXPECT_EQ(save.save->cells[size_t(row + 2)].mass, 1e9f);
+    EXPECT_EQ(save.save->cells[size_t(row + 3)].temperature, SIM_MAX_TEMPERATURE);
+    EXPECT_EQ(save.save->diseases[size_t(row + 4)].diseaseId, 0u);
+    EXPECT_EQ(save.save->diseases[size_t(row + 4)].diseaseCount, 0);
+    EXPECT_EQ(save.save->targetTemperature[size_t(row + 2)], SIM_MAX_TEMPERATURE);
+
+    Blob blob(13, 6, 3, elements.records[kGranite].id, 300.0f, 10.0f);
+    blob.cells[7].mass = -5.0f;
+    blob.cells[9].temperature = 2e4f;
+    blob.diseases[8] = SavedDisease{diseases.records[0].id, -40};
+    blob.target[10] = INFINITY;
+    const FrameResults* r = reinterpret_cast<const FrameResults*>(Send(SIM_MSG_LOAD_SAVE_GAME, blob.Bytes()));
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->mass[0], 0.0f);
+    EXPECT_EQ(r->diseaseIdx[1], 255);
+    EXPECT_EQ(r->diseaseCount[1], 0);
+    EXPECT_EQ(r->temperature[2], SIM_MAX_TEMPERATURE);
+    float target;
+    std::memcpy(&target, SaveNow().data() + 21 + 20 * 18 + 10 * 4, 4);
+    EXPECT_EQ(target, SIM_MAX_TEMPERATURE);
+}
+
+TEST_F(SaveLoad, CreateWorldTooLargeForItsPayloadKeepsTheWorld) {
+    ASSERT_EQ(Send(SIM_MSG_CREATE_WORLD, WorldPlan(3, 2, kWater, 300.0f, 10.0f).Payload()), 6u);
+    const std::string before = SaveNow();
+    std::string huge = WorldPlan(3, 2, kWater, 300.0f, 10.0f).Payload();
+    const int32_t size[2] = {40000, 50000};
+    std::memcpy(huge.data(), size, 8);
+    EXPECT_EQ(Send(SIM_MSG_CREATE_WORLD, huge), 0u);
+    EXPECT_TRUE(Reported("CreateWorld refused"));
+    EXPECT_EQ(SaveNow(), before);
 }
 
 TEST_F(SaveLoad, ReplacedElementIdsAndAverageTemperatureFix) {

@@ -56,6 +56,17 @@ TEST(SimFrameManager, ShortPayloadsAreRefused) {
     EXPECT_EQ(frames.EnqueueMessage(SIM_MSG_MODIFY_CELL, longer, sizeof longer), EnqueueResult::Handled);
 }
 
+TEST(SimFrameManager, RegionAtTheLimitsOfI32Saturates) {
+    SimFrameManager frames;
+    ts::PendingFrame& frame = frames.currentFrame();
+    const EndFramePayload end{0.0f, INT32_MIN, INT32_MAX - 1, INT32_MAX, INT32_MAX};
+    frames.EnqueueMessage(SIM_MSG_END_FRAME, &end, sizeof end);
+    EXPECT_EQ(frame.region.minX, INT32_MIN + 1);
+    EXPECT_EQ(frame.region.minY, INT32_MAX);
+    EXPECT_EQ(frame.region.maxX, INT32_MAX);
+    EXPECT_EQ(frame.region.maxY, INT32_MAX);
+}
+
 TEST(SimFrameManager, BacklogMergesBeyondThirtyFrames) {
     SimFrameManager frames;
     const SetCellInsulationPayload insulation{0, 1.0f};

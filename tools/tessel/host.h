@@ -14,14 +14,6 @@
 #include "hostkit/library.h"
 #include "hostkit/tables.h"
 
-// Extension messages of the library (also in the public header once it has them).
-#ifndef SIM_MSG_SET_RANDOM_SEED
-#define SIM_MSG_SET_RANDOM_SEED 0x7e55e001u
-#endif
-#ifndef SIM_MSG_HASH_WORLD
-#define SIM_MSG_HASH_WORLD 0x7e55e002u
-#endif
-
 namespace tessel {
 
 // Bad input: main prints the message on one line and exits with status 2.

@@ -78,9 +78,14 @@ public:
         return handle::kRemoved;
     }
 
+    // Live only while the slot holds a record issued with exactly this handle:
+    // a freed slot already carries its next version, which is not issued yet.
     bool IsLive(uint32_t h) const {
         const uint32_t index = handle::Index(h);
-        return index < handle::kMaxSlots && index < versions.size() && versions[index] == handle::Version(h);
+        if (index >= handle::kMaxSlots || index >= versions.size() || versions[index] != handle::Version(h))
+            return false;
+        const uint32_t d = slotToDense[index];
+        return d < handles.size() && handles[d] == h;
     }
 
     // The record of a live handle; null (after a report) for any other.

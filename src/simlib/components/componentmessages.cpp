@@ -182,6 +182,7 @@ void ApplyEmitterMessages(World& world, PendingFrame& frame) {
             TS_WARN("ModifyMassEmitter: emission temperature %f clamped to %f", double(m.emitTemperature),
                     double(modify.emitTemperature));
         }
+        modify.emitMass = CappedMass(m.emitMass, message);
         emitters.Modify(world, modify);
     });
     ForEach<RemoveComponentPayload>(frame, kRemoveMassEmitter, [&](const auto& m) {

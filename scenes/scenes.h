@@ -1,4 +1,4 @@
-// Worlds built in-process for unit tests and benchmarks.
+// Worlds built in-process for tests, benchmarks and tools.
 #pragma once
 
 #include <cstdint>
@@ -36,26 +36,6 @@ inline void Put(ts::World& world, int32_t x, int32_t y, uint8_t element, float t
     world.updatedCells.elementIdx[c] = element;
     world.updatedCells.temperature[c] = t;
     world.updatedCells.mass[c] = m;
-}
-
-// A 64-bit hash of every cell array of updatedCells, to compare runs.
-inline uint64_t Hash(const ts::World& world) {
-    uint64_t h = 1469598103934665603ull;
-    auto mix = [&](const void* data, size_t bytes) {
-        const auto* p = static_cast<const uint8_t*>(data);
-        for (size_t i = 0; i < bytes; ++i) h = (h ^ p[i]) * 1099511628211ull;
-    };
-    const ts::CellArrays& u = world.updatedCells;
-    const size_t n = u.size();
-    mix(u.elementIdx.data(), n);
-    mix(u.temperature.data(), n * 4);
-    mix(u.mass.data(), n * 4);
-    mix(u.cellFlags.data(), n);
-    mix(u.diseaseIdx.data(), n);
-    mix(u.diseaseCount.data(), n * 4);
-    mix(u.diseaseAge.data(), n);
-    mix(u.diseaseGrowthRemainder.data(), n * 4);
-    return h;
 }
 
 }  // namespace tsscene
@@ -113,6 +93,56 @@ inline std::unique_ptr<ts::World> Mixed(const Tables& t, int32_t gw, int32_t gh)
     }
     world->Snapshot();
     return world;
+}
+
+// A settled world, as a game world is most of the time: per tile of 128 x 64
+// cells, 70 % granite, a water pool at rest under a room of oxygen, a second
+// oxygen room and a vacuum room, all at one temperature; a heater block in the
+// rock and a pour of water in the second room are the only active places
+// (under 2 % of the cells). Call Pour every few steps to keep it pouring.
+constexpr int32_t kSettledTileWidth = 128;
+constexpr int32_t kSettledTileHeight = 64;
+constexpr float kSettledTemperature = 290.0f;
+
+inline std::unique_ptr<ts::World> Settled(const Tables& t, int32_t gw, int32_t gh) {
+    const uint8_t granite = t.Index("Granite"), water = t.Index("Water"), oxygen = t.Index("Oxygen"),
+                  vacuum = t.Index("Vacuum");
+    auto world = Uniform(t.elements, t.diseases, gw, gh, granite, kSettledTemperature, 2700.0f);
+    auto in = [](int32_t v, int32_t lo, int32_t hi) { return v >= lo && v < hi; };
+    for (int32_t y = 1; y <= gh; ++y) {
+        for (int32_t x = 1; x <= gw; ++x) {
+            const int32_t tx = (x - 1) % kSettledTileWidth, ty = (y - 1) % kSettledTileHeight;
+            const size_t c = size_t(y * world->width + x);
+            if (in(tx, 8, 56) && in(ty, 8, 25)) {
+                Put(*world, x, y, water, kSettledTemperature, 1000.0f);  // 816 cells, 10 %
+            } else if (in(tx, 8, 56) && in(ty, 25, 44)) {
+                Put(*world, x, y, oxygen, kSettledTemperature, 1.0f);  // 912 cells
+            } else if (in(tx, 64, 88) && in(ty, 8, 22)) {
+                Put(*world, x, y, oxygen, kSettledTemperature, 1.0f);  // 336 cells: gas 15 % in all
+            } else if (in(tx, 96, 120) && in(ty, 8, 25)) {
+                Put(*world, x, y, vacuum, 0.0f, 0.0f);  // 408 cells, 5 %
+            } else if (in(tx, 64, 70) && in(ty, 40, 46)) {
+                world->targetTemperature[c] = 600.0f;  // the heater: 36 cells of rock held hot
+                world->updatedCells.temperature[c] = 600.0f;
+            }
+        }
+    }
+    world->frameParameters.temperatureRelaxRate = 0.05f;
+    world->Snapshot();
+    return world;
+}
+
+// The pour: 200 kg of water into the top cells of every tile's second room
+// (each a gas cell until the water lands there).
+inline void Pour(const Tables& t, ts::World& world) {
+    const uint8_t water = t.Index("Water");
+    for (int32_t y = 1 + 21; y <= world.gameHeight(); y += kSettledTileHeight)
+        for (int32_t x = 1 + 75; x + 1 <= world.gameWidth(); x += kSettledTileWidth)
+            for (int32_t dx = 0; dx < 2; ++dx) {
+                const size_t c = size_t(y * world.width + x + dx);
+                if (world.updatedCells.elementIdx[c] == water) continue;
+                Put(world, x + dx, y, water, kSettledTemperature, 200.0f);
+            }
 }
 
 }  // namespace tsscene

@@ -1,3 +1,4 @@
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -64,7 +65,9 @@ void SanitiseMatter(World& world, size_t c) {
     } else if (m < 0.0f) {
         m = 0.0f;  // masses clamp at 0 from below
     }
-    if (t <= 0.0f) t = 293.0f;
+    // Below the smallest normal float counts as 0: the simulation thread
+    // flushes subnormals to zero, which would hold a cell with mass at 0 K.
+    if (t < FLT_MIN) t = 293.0f;
     // A cell with mass is never hotter than the maximum.
     if (t > SIM_MAX_TEMPERATURE) t = SIM_MAX_TEMPERATURE;
     if (u.elementIdx[c] == world.sinkElementIdx || u.elementIdx[c] == world.vacuumElementIdx) {

@@ -152,12 +152,14 @@ TEST_F(SaveLoad, HostValuesAreSanitisedOnCreateAndLoad) {
     blob.cells[9].temperature = 2e4f;
     blob.diseases[8] = SavedDisease{diseases.records[0].id, -40};
     blob.target[10] = INFINITY;
+    blob.cells[10].temperature = 7e-40f;  // subnormal: 0 K once the sim thread flushes it
     const FrameResults* r = reinterpret_cast<const FrameResults*>(Send(SIM_MSG_LOAD_SAVE_GAME, blob.Bytes()));
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(r->mass[0], 0.0f);
     EXPECT_EQ(r->diseaseIdx[1], 255);
     EXPECT_EQ(r->diseaseCount[1], 0);
     EXPECT_EQ(r->temperature[2], SIM_MAX_TEMPERATURE);
+    EXPECT_EQ(r->temperature[3], 293.0f);
     float target;
     std::memcpy(&target, SaveNow().data() + 21 + 20 * 18 + 10 * 4, 4);
     EXPECT_EQ(target, SIM_MAX_TEMPERATURE);

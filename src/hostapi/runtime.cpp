@@ -43,10 +43,11 @@ HostCallback CurrentHostCallback() { return GetRuntime().callback.load(std::memo
 namespace {
 
 void ReportToHost(void*, const char* message, const char* file, int32_t line) {
-    // Leave out this sink and ReportAssertion: the stack starts at the reporting site.
-    const std::string stack = CallStackText(2);
+    // Walking and symbolising the stack is the costly part: only for a listener.
     HostCallback callback = CurrentHostCallback();
     if (callback == nullptr) return;
+    // Leave out this sink and ReportAssertion: the stack starts at the reporting site.
+    const std::string stack = CallStackText(2);
     SimAssertionReport record{stack.c_str(), message, file, line};
     callback(SIM_CALLBACK_ASSERTION, &record);
 }

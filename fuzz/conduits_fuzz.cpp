@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "fuzz/harness.h"
-#include "fuzz/known.h"
 #include "hostapi/runtime.h"
 #include "hostkit/payloads.h"
 
@@ -74,17 +73,6 @@ uint32_t EntryHandle(Session& s, Bytes& in) {
     return in.Get<uint32_t>();
 }
 
-// KNOWN: the freed-slot handle (see known.h): a free slot's next handle, or
-// the next handle of a removal that is still pending.
-bool FreedSlotHandle(uint32_t h) {
-    ts::ConduitManagerSlot& slot = ts::GetRuntime().conduits;
-    std::lock_guard<std::mutex> guard(slot.lock);
-    if (!slot.manager) return false;
-    std::vector<uint32_t> pending = slot.manager->pendingRemovals[0];
-    pending.insert(pending.end(), slot.manager->pendingRemovals[1].begin(), slot.manager->pendingRemovals[1].end());
-    return KnownFreedSlotHandle(*slot.manager, pending, h);
-}
-
 void CheckUpdate(const UpdateResult* r) {
     if (r == nullptr) return;
     if (r->temperatureCount < 0 || r->frozenCount < 0 || r->boiledCount < 0 ||
@@ -142,12 +130,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 const float t = in.Get<float>();
                 const float mass = in.Get<float>();
                 const uint32_t element = ElementId(in);
-                if (!FreedSlotHandle(h)) ConduitTemperatureManager_Set(h, t, mass, element);
+                ConduitTemperatureManager_Set(h, t, mass, element);
                 break;
             }
             case 2: {
                 const uint32_t h = EntryHandle(s, in);
-                if (!FreedSlotHandle(h)) ConduitTemperatureManager_Remove(h);
+                ConduitTemperatureManager_Remove(h);
                 break;
             }
             case 3: ConduitTemperatureManager_Clear(); break;

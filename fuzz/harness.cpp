@@ -65,12 +65,6 @@ void StartLibrary(bool loadTables, bool listen) {
     // Without a listener the library skips the stack walk of each report: the
     // fuzz targets run many times faster.
     SIM_Initialize(listen || g_printReports ? &Record : nullptr);
-    // KNOWN: exiting without SIM_Shutdown while a world runs destroys the
-    // runtime under the sim thread (the exit hangs in a condition variable's
-    // destructor or uses freed memory). Registered after the runtime exists,
-    // so it runs before the runtime's destructor.
-    static const int shutdownAtExit = std::atexit(SIM_Shutdown);
-    (void)shutdownAtExit;
     for (size_t i = 0; i < std::size(kCrashSignals); ++i) sigaction(kCrashSignals[i], &saved[i], nullptr);
     if (!loadTables) return;
     if (SIM_HandleMessage(SIM_MSG_LOAD_ELEMENT_TABLE, int32_t(tables.elementPayload.size()),

@@ -18,7 +18,6 @@
 #include <vector>
 
 #include "fuzz/harness.h"
-#include "fuzz/known.h"
 #include "hostapi/runtime.h"
 #include "hostkit/payloads.h"
 #include "simlib/components/buildingheatexchange.h"
@@ -39,141 +38,69 @@ constexpr int kMaxRecords = 256;
 constexpr int kMaxExchanges = 16;
 constexpr EndFramePayload kEndOfInput{0.2f, 0, 0, kWidth, kHeight};
 
-// Where a message carries a handle and a game cell (-1: none), and which
-// component its handle addresses.
+// Where a message carries a handle and a game cell (-1: none).
 struct Shape {
     uint32_t id;
     int8_t handleAt;
     int8_t cellAt;
-    int8_t kind;  // ts::ComponentKind, -1 for none
 };
-
-using K = ts::ComponentKind;
-constexpr int8_t Kind(K k) { return int8_t(k); }
 
 // The messages the catalogue records send: every queued and frame-direct one
 // and the immediate ones that a running session may receive.
 const Shape kShapes[] = {
-    {SIM_MSG_STORE_RECORD_LIST, -1, -1, -1},
-    {SIM_MSG_SETTLE_WORLD, -1, -1, -1},
-    {SIM_MSG_NO_OP, -1, -1, -1},
-    {SIM_MSG_SET_WORLD_FLAGS, -1, -1, -1},
-    {SIM_MSG_END_FRAME, -1, -1, -1},
-    {SIM_MSG_SET_FRAME_PARAMETERS, -1, -1, -1},
-    {SIM_MSG_SET_CELL_INSULATION, -1, 0, -1},
-    {SIM_MSG_SET_STRENGTH_MODIFIER, -1, 0, -1},
-    {SIM_MSG_MODIFY_CELL_ENERGY, -1, 0, -1},
-    {SIM_MSG_SET_CELL_FLAGS, -1, 0, -1},
-    {SIM_MSG_CONSUME_MASS, -1, 0, -1},
-    {SIM_MSG_ADD_MASS, -1, 0, -1},
-    {SIM_MSG_CONSUME_DISEASE, -1, 0, -1},
-    {SIM_MSG_MODIFY_CELL_DISEASE, -1, 0, -1},
-    {SIM_MSG_DIG_CELL, -1, 0, -1},
-    {SIM_MSG_MODIFY_CELL, -1, 0, -1},
-    {SIM_MSG_SET_CELL_BYTE_GRID, -1, 0, -1},
-    {SIM_MSG_ADD_MASS_CONSUMER, -1, 0, -1},
-    {SIM_MSG_MODIFY_MASS_CONSUMER, 0, 4, Kind(K::MassConsumer)},
-    {SIM_MSG_REMOVE_MASS_CONSUMER, 0, -1, Kind(K::MassConsumer)},
-    {SIM_MSG_ADD_MASS_EMITTER, -1, -1, -1},
-    {SIM_MSG_MODIFY_MASS_EMITTER, 0, 4, Kind(K::MassEmitter)},
-    {SIM_MSG_REMOVE_MASS_EMITTER, 0, -1, Kind(K::MassEmitter)},
-    {SIM_MSG_ADD_ELEMENT_CHUNK, -1, 0, -1},
-    {SIM_MSG_REMOVE_ELEMENT_CHUNK, 0, -1, Kind(K::ElementChunk)},
-    {SIM_MSG_MOVE_ELEMENT_CHUNK, 0, 4, Kind(K::ElementChunk)},
-    {SIM_MSG_SET_ELEMENT_CHUNK_DATA, 0, -1, Kind(K::ElementChunk)},
-    {SIM_MSG_MODIFY_ELEMENT_CHUNK_ENERGY, 0, -1, Kind(K::ElementChunk)},
-    {SIM_MSG_MODIFY_ELEMENT_CHUNK_DATA, 0, -1, Kind(K::ElementChunk)},
-    {SIM_MSG_ADD_BUILDING_HEAT_EXCHANGE, -1, -1, -1},
-    {SIM_MSG_MODIFY_BUILDING_HEAT_EXCHANGE, 0, -1, Kind(K::BuildingHeatExchange)},
-    {SIM_MSG_MODIFY_BUILDING_ENERGY, 0, -1, Kind(K::BuildingHeatExchange)},
-    {SIM_MSG_REMOVE_BUILDING_HEAT_EXCHANGE, 0, -1, Kind(K::BuildingHeatExchange)},
-    {SIM_MSG_ADD_DISEASE_EMITTER, -1, -1, -1},
-    {SIM_MSG_MODIFY_DISEASE_EMITTER, 0, 4, Kind(K::DiseaseEmitter)},
-    {SIM_MSG_REMOVE_DISEASE_EMITTER, 0, -1, Kind(K::DiseaseEmitter)},
-    {SIM_MSG_ADD_RESERVED_COMPONENT, -1, -1, -1},
-    {SIM_MSG_MODIFY_RESERVED_COMPONENT, 0, -1, Kind(K::ReservedComponent)},
-    {SIM_MSG_REMOVE_RESERVED_COMPONENT, 0, -1, Kind(K::ReservedComponent)},
+    {SIM_MSG_STORE_RECORD_LIST, -1, -1},
+    {SIM_MSG_SETTLE_WORLD, -1, -1},
+    {SIM_MSG_NO_OP, -1, -1},
+    {SIM_MSG_SET_WORLD_FLAGS, -1, -1},
+    {SIM_MSG_END_FRAME, -1, -1},
+    {SIM_MSG_SET_FRAME_PARAMETERS, -1, -1},
+    {SIM_MSG_SET_CELL_INSULATION, -1, 0},
+    {SIM_MSG_SET_STRENGTH_MODIFIER, -1, 0},
+    {SIM_MSG_MODIFY_CELL_ENERGY, -1, 0},
+    {SIM_MSG_SET_CELL_FLAGS, -1, 0},
+    {SIM_MSG_CONSUME_MASS, -1, 0},
+    {SIM_MSG_ADD_MASS, -1, 0},
+    {SIM_MSG_CONSUME_DISEASE, -1, 0},
+    {SIM_MSG_MODIFY_CELL_DISEASE, -1, 0},
+    {SIM_MSG_DIG_CELL, -1, 0},
+    {SIM_MSG_MODIFY_CELL, -1, 0},
+    {SIM_MSG_SET_CELL_BYTE_GRID, -1, 0},
+    {SIM_MSG_ADD_MASS_CONSUMER, -1, 0},
+    {SIM_MSG_MODIFY_MASS_CONSUMER, 0, 4},
+    {SIM_MSG_REMOVE_MASS_CONSUMER, 0, -1},
+    {SIM_MSG_ADD_MASS_EMITTER, -1, -1},
+    {SIM_MSG_MODIFY_MASS_EMITTER, 0, 4},
+    {SIM_MSG_REMOVE_MASS_EMITTER, 0, -1},
+    {SIM_MSG_ADD_ELEMENT_CHUNK, -1, 0},
+    {SIM_MSG_REMOVE_ELEMENT_CHUNK, 0, -1},
+    {SIM_MSG_MOVE_ELEMENT_CHUNK, 0, 4},
+    {SIM_MSG_SET_ELEMENT_CHUNK_DATA, 0, -1},
+    {SIM_MSG_MODIFY_ELEMENT_CHUNK_ENERGY, 0, -1},
+    {SIM_MSG_MODIFY_ELEMENT_CHUNK_DATA, 0, -1},
+    {SIM_MSG_ADD_BUILDING_HEAT_EXCHANGE, -1, -1},
+    {SIM_MSG_MODIFY_BUILDING_HEAT_EXCHANGE, 0, -1},
+    {SIM_MSG_MODIFY_BUILDING_ENERGY, 0, -1},
+    {SIM_MSG_REMOVE_BUILDING_HEAT_EXCHANGE, 0, -1},
+    {SIM_MSG_ADD_DISEASE_EMITTER, -1, -1},
+    {SIM_MSG_MODIFY_DISEASE_EMITTER, 0, 4},
+    {SIM_MSG_REMOVE_DISEASE_EMITTER, 0, -1},
+    {SIM_MSG_ADD_RESERVED_COMPONENT, -1, -1},
+    {SIM_MSG_MODIFY_RESERVED_COMPONENT, 0, -1},
+    {SIM_MSG_REMOVE_RESERVED_COMPONENT, 0, -1},
 };
 constexpr size_t kShapeCount = sizeof kShapes / sizeof kShapes[0];
-
-const Shape* ShapeOf(uint32_t id) {
-    for (const Shape& s : kShapes)
-        if (s.id == id) return &s;
-    return nullptr;
-}
-
-bool IsRemove(uint32_t id) {
-    return id == SIM_MSG_REMOVE_MASS_CONSUMER || id == SIM_MSG_REMOVE_MASS_EMITTER ||
-           id == SIM_MSG_REMOVE_ELEMENT_CHUNK || id == SIM_MSG_REMOVE_BUILDING_HEAT_EXCHANGE ||
-           id == SIM_MSG_REMOVE_DISEASE_EMITTER || id == SIM_MSG_REMOVE_RESERVED_COMPONENT;
-}
-
-uint32_t Load32(const std::string& p, size_t at) {
-    uint32_t v = 0;
-    if (p.size() >= at + 4) std::memcpy(&v, p.data() + at, 4);
-    return v;
-}
 
 struct Session {
     std::string baseSave;
     std::vector<uint32_t> handles;            // issued by adds, as the frames reported them
-    std::vector<uint32_t> removed[ts::kComponentCount];  // handles named by removes of this input
     int exchanges = 0;
 
     void Reset() {
         handles.clear();
-        for (auto& r : removed) r.clear();
         exchanges = 0;
     }
 
-    // KNOWN: the freed-slot handle (see known.h), for the component `kind`.
-    bool FreedSlotHandle(int kind, uint32_t h) {
-        ts::Runtime& rt = ts::GetRuntime();
-        std::lock_guard<std::mutex> cycle(rt.exchange.cycleLock);
-        const ts::World& w = *rt.simData;
-        const auto& r = removed[kind];
-        switch (K(kind)) {
-            case K::MassConsumer: return KnownFreedSlotHandle(ts::ComponentOf<ts::MassConsumer>(w.components), r, h);
-            case K::MassEmitter: return KnownFreedSlotHandle(ts::ComponentOf<ts::MassEmitter>(w.components), r, h);
-            case K::ElementChunk: return KnownFreedSlotHandle(ts::ComponentOf<ts::ElementChunk>(w.components), r, h);
-            case K::BuildingHeatExchange:
-                return KnownFreedSlotHandle(ts::ComponentOf<ts::BuildingHeatExchange>(w.components), r, h);
-            case K::DiseaseEmitter:
-                return KnownFreedSlotHandle(ts::ComponentOf<ts::DiseaseEmitter>(w.components), r, h);
-            case K::ReservedComponent:
-                return KnownFreedSlotHandle(ts::ComponentOf<ts::ReservedComponent>(w.components), r, h);
-        }
-        return false;
-    }
-
-    // Sends one message unless it has the shape of a known fault.
     void Send(uint32_t id, const std::string& payload) {
-        const Shape* shape = ShapeOf(id);
-        if (id == SIM_MSG_END_FRAME && payload.size() >= sizeof(EndFramePayload)) {
-            EndFramePayload p;
-            std::memcpy(&p, payload.data(), sizeof p);
-            if (KnownLongFrame(p.dt) || KnownRegionOverflow(p)) return;
-        }
-        if (id == SIM_MSG_ADD_MASS && payload.size() >= sizeof(AddMassPayload)) {
-            AddMassPayload p;
-            std::memcpy(&p, payload.data(), sizeof p);
-            if (KnownHugeMass(p.mass)) return;
-        }
-        if (id == SIM_MSG_MODIFY_CELL && payload.size() >= sizeof(ModifyCellPayload)) {
-            ModifyCellPayload p;
-            std::memcpy(&p, payload.data(), sizeof p);
-            if (KnownHugeMass(p.mass)) return;
-        }
-        if (id == SIM_MSG_MODIFY_MASS_EMITTER && payload.size() >= sizeof(ModifyMassEmitterPayload)) {
-            ModifyMassEmitterPayload p;
-            std::memcpy(&p, payload.data(), sizeof p);
-            if (KnownHugeMass(p.emitMass)) return;
-        }
-        if (shape != nullptr && shape->kind >= 0 && payload.size() >= 4) {
-            const uint32_t h = Load32(payload, 0);
-            if (FreedSlotHandle(shape->kind, h)) return;
-            if (IsRemove(id)) removed[shape->kind].push_back(h);
-        }
         SIM_HandleMessage(id, int32_t(payload.size()), payload.data());
     }
 
@@ -256,7 +183,6 @@ void Special(Session& s, Bytes& in) {
             if (r == nullptr) Fail("the library refused its own save (%u bytes)", length);
             CheckFrame(r, kWidth, kHeight, "LoadSaveGame of the world's own save");
             s.handles.clear();  // a load starts without components
-            for (auto& r : s.removed) r.clear();
             break;
         }
         case 1: {
@@ -290,7 +216,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 if (id == SIM_MSG_EXCHANGE_FRAME) {
                     s.Exchange(payload, "ExchangeFrame (raw)");
                 } else if (id == SIM_MSG_LOAD_SAVE_GAME) {
-                    if (KnownSaveShape(reinterpret_cast<const uint8_t*>(payload.data()), payload.size())) break;
                     // A refused blob leaves the world running; an accepted one replaces it.
                     if (const FrameResults* r = LoadSave(payload)) {
                         int32_t w = 0, h = 0;

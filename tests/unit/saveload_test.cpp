@@ -198,6 +198,25 @@ TEST_F(SaveLoad, ReplacedElementIdsAndAverageTemperatureFix) {
     }
 }
 
+// Liquid pushed up from the top row would step past the grid through a border
+// it can displace: such a table builds no world.
+TEST_F(SaveLoad, ABorderThatIsNotSolidBuildsNoWorld) {
+    const std::string blob = Blob(13, 5, 4, elements.records[kWater].id, 300.0f, 10.0f).Bytes();
+    for (uint8_t state : {uint8_t(SIM_STATE_GAS), uint8_t(SIM_STATE_LIQUID), uint8_t(SIM_STATE_VACUUM)}) {
+        SCOPED_TRACE(int(state));
+        ts::ElementTable table = elements;
+        table.records[kBorder].stateFlags = state;
+        Send(SIM_MSG_LOAD_ELEMENT_TABLE, ElementTablePayload(table.records, table.elementNames));
+        Send(SIM_MSG_LOAD_DISEASE_TABLE, DiseaseTablePayload(diseases, table.count()));
+        EXPECT_EQ(Send(SIM_MSG_CREATE_WORLD, WorldPlan(3, 2, kWater, 300.0f, 10.0f).Payload()), 0u);
+        EXPECT_EQ(Send(SIM_MSG_LOAD_SAVE_GAME, blob), 0u);
+        EXPECT_TRUE(Reported("the border element (id 0x6D95058C) is not solid"));
+    }
+    Send(SIM_MSG_LOAD_ELEMENT_TABLE, ElementTablePayload(elements.records, elements.elementNames));
+    Send(SIM_MSG_LOAD_DISEASE_TABLE, DiseaseTablePayload(diseases, elements.count()));
+    EXPECT_NE(Send(SIM_MSG_LOAD_SAVE_GAME, blob), 0u);
+}
+
 TEST_F(SaveLoad, RefusedBlobsLeaveTheWorldRunning) {
     Start(WorldPlan(3, 2, kWater, 300.0f, 10.0f));
     const std::string good = SaveNow();

@@ -38,6 +38,13 @@ Runtime& GetRuntime() {
     return runtime;
 }
 
+bool RefusedWhileRunning(const char* what) {
+    Runtime& rt = GetRuntime();
+    if (!rt.simThread || !rt.simThread->IsRunning()) return false;
+    TS_WARN("%s refused: the simulation is running", what);
+    return true;
+}
+
 HostCallback CurrentHostCallback() { return GetRuntime().callback.load(std::memory_order_acquire); }
 
 namespace {

@@ -38,6 +38,11 @@ struct Runtime {
 Runtime& GetRuntime();
 HostCallback CurrentHostCallback();
 
+// The sim thread reads the tables and the world without locks: neither is
+// replaced under a running simulation. True, with the host told that `what`
+// was refused, while the simulation runs.
+bool RefusedWhileRunning(const char* what);
+
 // Points the report channel at the host: each report walks the reporting
 // thread's stack and goes to the current host callback, if any.
 void InstallReportSink();

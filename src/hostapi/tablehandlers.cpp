@@ -8,20 +8,8 @@
 
 namespace ts {
 
-namespace {
-// Tables are read without locks by the sim thread: they are not replaced
-// under a running simulation.
-bool SimulationRunning() {
-    Runtime& rt = GetRuntime();
-    return rt.simThread && rt.simThread->IsRunning();
-}
-}  // namespace
-
 uint64_t HandleLoadElementTable(BinaryBufferReader& reader) {
-    if (SimulationRunning()) {
-        TS_WARN("LoadElementTable refused: the simulation is running");
-        return 0;
-    }
+    if (RefusedWhileRunning("LoadElementTable")) return 0;
     ElementTable table;
     std::string error;
     if (!ParseElementTable(reader, table, error)) {
@@ -34,10 +22,7 @@ uint64_t HandleLoadElementTable(BinaryBufferReader& reader) {
 }
 
 uint64_t HandleLoadDiseaseTable(BinaryBufferReader& reader) {
-    if (SimulationRunning()) {
-        TS_WARN("LoadDiseaseTable refused: the simulation is running");
-        return 0;
-    }
+    if (RefusedWhileRunning("LoadDiseaseTable")) return 0;
     Runtime& rt = GetRuntime();
     DiseaseTable table;
     std::string error;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/binarybuffer.h"
 #include "simlib/world.h"
@@ -22,7 +23,8 @@ void SanitiseMatter(World& world, size_t c);
 // the maximum temperature.
 void SanitiseGermsAndTarget(World& world, size_t c);
 
-// Checks that the tables can back a world (vacuum and border elements exist).
+// Checks that the tables can back a world (vacuum and border elements exist,
+// the border is solid).
 bool TablesCanBuildWorld(const ElementTable& elements, std::string& error);
 
 // Builds a world from a CreateWorld payload; null (with `error`) when refused.
@@ -61,5 +63,11 @@ void AverageTemperatureFix(World& world);
 
 // Lets unstable elements fall onto the solid below them and tidies disease data.
 void SettleWorld(World& world);
+
+// The world-sized byte grid of a LoadCellByteGrid payload (one byte per game
+// cell, row by row; 0 on the border); false (with `error`) for a payload that
+// does not hold exactly one byte per game cell.
+bool ReadCellByteGrid(BinaryBufferReader& reader, const World& world, std::vector<uint8_t>& grid,
+                      std::string& error);
 
 }  // namespace ts

@@ -1,10 +1,7 @@
 #include <cstring>
-#include <new>
 #include <vector>
 
 #include "common/report.h"
-#include "hostapi/handlers.h"
-#include "hostapi/runtime.h"
 #include "persistence/worldbuild.h"
 
 namespace ts {
@@ -37,8 +34,15 @@ bool TablesCanBuildWorld(const ElementTable& elements, std::string& error) {
         error = "the element table holds no vacuum element (id 0x2D39BF75)";
         return false;
     }
-    if (elements.FindElementIndex(SIM_BORDER_ELEMENT_ID) == kNoElement) {
+    const uint8_t border = elements.FindElementIndex(SIM_BORDER_ELEMENT_ID);
+    if (border == kNoElement) {
         error = "the element table holds no border element (id 0x6D95058C)";
+        return false;
+    }
+    // The passes never look past the border because nothing moves into a
+    // solid: a border of gas or liquid would let them step off the grid.
+    if (elements.State(border) != SIM_STATE_SOLID) {
+        error = "the border element (id 0x6D95058C) is not solid";
         return false;
     }
     return true;
@@ -119,29 +123,6 @@ std::unique_ptr<World> CreateWorldFromPayload(BinaryBufferReader& reader, const 
     }
     FillBorder(*world);
     return world;
-}
-
-uint64_t HandleCreateWorld(BinaryBufferReader& reader) {
-    Runtime& rt = GetRuntime();
-    if (rt.simThread && rt.simThread->IsRunning()) {
-        TS_WARN("CreateWorld refused: the simulation is running");
-        return 0;
-    }
-    std::string error;
-    std::unique_ptr<World> world;
-    try {
-        // Built whole before the current world is replaced.
-        world = CreateWorldFromPayload(reader, rt.elementTable, rt.diseaseTable, error);
-    } catch (const std::bad_alloc&) {
-        error = "out of memory";
-    }
-    if (!world) {
-        TS_WARN("CreateWorld refused, previous world kept: %s", error.c_str());
-        return 0;
-    }
-    const uint64_t result = uint64_t(world->numGameCells);
-    rt.simData = std::move(world);
-    return result;
 }
 
 }  // namespace ts

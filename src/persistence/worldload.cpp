@@ -1,11 +1,8 @@
 #include <cfloat>
 #include <cmath>
 #include <cstring>
-#include <new>
 
 #include "common/report.h"
-#include "hostapi/handlers.h"
-#include "hostapi/runtime.h"
 #include "persistence/worldbuild.h"
 #include "simlib/simutil.h"
 
@@ -200,85 +197,17 @@ std::unique_ptr<World> WorldFromSave(const uint8_t* data, const SaveLayout& layo
     return world;
 }
 
-uint64_t HandleLoadSaveGame(BinaryBufferReader& reader) {
-    Runtime& rt = GetRuntime();
-    SaveLayout layout;
-    std::string error;
-    if (!ValidateSave(reader.current(), reader.remaining(), layout, error) ||
-        !TablesCanBuildWorld(rt.elementTable, error)) {
-        TS_WARN("LoadSaveGame refused, current world kept: %s", error.c_str());
-        return 0;
-    }
-    // The new world and its result buffers are built before the current
-    // world is touched: a load that fails, out of memory included, leaves it
-    // running.
-    std::unique_ptr<World> world;
-    ResultBuffers buffers;
-    try {
-        world = WorldFromSave(reader.current(), layout, rt.elementTable, rt.diseaseTable);
-        buffers = HostExchange::BuildBuffers(*world);
-    } catch (const std::bad_alloc&) {
-        TS_WARN("LoadSaveGame refused, current world kept: out of memory for a %d x %d world", layout.width,
-                layout.height);
-        return 0;
-    }
-    reader.Skip(reader.remaining());
-    SimThread& thread = *rt.simThread;
-    const bool wasRunning = thread.IsRunning();
-    // A running simulation is stopped before its world is replaced.
-    if (wasRunning) thread.StopAndJoin();
-    rt.exchange.SwapBuffers(buffers);
-    rt.simData.swap(world);
-    try {
-        thread.StartOn(*rt.simData);
-    } catch (const std::exception& e) {
-        // Back to the previous world, running again if it ran.
-        rt.exchange.SwapBuffers(buffers);
-        rt.simData.swap(world);
-        TS_WARN("LoadSaveGame refused, previous world kept: the simulation thread could not be started (%s)",
-                e.what());
-        if (wasRunning) {
-            try {
-                thread.StartOn(*rt.simData);
-            } catch (const std::exception& again) {
-                TS_WARN("LoadSaveGame: the previous world's thread could not be restarted (%s)", again.what());
-            }
-        }
-        return 0;
-    }
-    return reinterpret_cast<uint64_t>(BuildFrameResults(*rt.exchange.HostReadBuffer(), rt.frameResults));
-}
-
-uint64_t HandleLoadCellByteGrid(BinaryBufferReader& reader) {
-    Runtime& rt = GetRuntime();
-    World* world = rt.simData.get();
-    if (world == nullptr) {
-        TS_WARN("LoadCellByteGrid refused: there is no world");
-        return 0;
-    }
-    const uint64_t rowLength = uint64_t(world->width - 2);
-    const uint64_t expected = rowLength * uint64_t(world->height - 2);
+bool ReadCellByteGrid(BinaryBufferReader& reader, const World& world, std::vector<uint8_t>& grid,
+                      std::string& error) {
+    const uint64_t rowLength = uint64_t(world.width - 2);
+    const uint64_t expected = rowLength * uint64_t(world.height - 2);
     if (reader.remaining() != expected) {
-        TS_WARN("LoadCellByteGrid refused: %llu bytes where the world needs %llu",
-                static_cast<unsigned long long>(reader.remaining()), static_cast<unsigned long long>(expected));
-        return 0;
+        error = std::to_string(reader.remaining()) + " bytes where the world needs " + std::to_string(expected);
+        return false;
     }
-    std::vector<uint8_t> grid(world->cellCount(), 0);
-    std::lock_guard<std::mutex> cycle(rt.exchange.cycleLock);
-    for (int32_t y = 1; y < world->height - 1; ++y) reader.ReadBytes(&grid[size_t(y * world->width + 1)], rowLength);
-    world->cellByteGrid.swap(grid);
-    return 0;
-}
-
-uint64_t HandleSettleWorld(BinaryBufferReader&) {
-    Runtime& rt = GetRuntime();
-    if (rt.simData == nullptr) {
-        TS_WARN("SettleWorld refused: there is no world");
-        return 0;
-    }
-    std::lock_guard<std::mutex> cycle(rt.exchange.cycleLock);
-    SettleWorld(*rt.simData);
-    return 0;
+    grid.assign(world.cellCount(), 0);
+    for (int32_t y = 1; y < world.height - 1; ++y) reader.ReadBytes(&grid[size_t(y * world.width + 1)], rowLength);
+    return true;
 }
 
 }  // namespace ts

@@ -1,24 +1,13 @@
-// Writing the world as a "SIMSAVE" blob, version 13.
+#include "persistence/worldsave.h"
+
 #include "common/report.h"
-#include "hostapi/catchall.h"
-#include "hostapi/runtime.h"
-#include "persistence/savebuffer.h"
 
-using namespace ts;
+namespace ts {
 
-namespace {
+uint64_t SaveLength(const World& world) { return 24 * world.cellCount() + 21; }
 
-const uint8_t* WriteSave(World& world, uint32_t* outLength) {
-    Runtime& rt = GetRuntime();
+void WriteSave(const World& world, SaveBuffer& buffer) {
     const uint64_t n = world.cellCount();
-    const uint64_t length = 24 * n + 21;
-    if (length > UINT32_MAX) {
-        TS_WARN("SIM_BeginSave refused: a save of %llu bytes does not fit its 32-bit length",
-                static_cast<unsigned long long>(length));
-        return nullptr;
-    }
-    rt.saveBuffer = std::make_unique<SaveBuffer>(length);
-    SaveBuffer& buffer = *rt.saveBuffer;
     BinaryBufferWriter writer(buffer);
     writer.WriteBytes("SIMSAVE\0", 8);
     writer.Write<int32_t>(SIM_SAVE_VERSION);
@@ -40,31 +29,8 @@ const uint8_t* WriteSave(World& world, uint32_t* outLength) {
         writer.Write<int32_t>(u.diseaseCount[c]);
     }
     writer.WriteBytes(world.targetTemperature.data(), 4 * n);
-    TS_CHECK_AS(buffer.GuardsIntact() && buffer.size() == length && writer.position() == length,
+    TS_CHECK_AS(buffer.GuardsIntact() && buffer.size() == SaveLength(world) && writer.position() == buffer.size(),
                 "save buffer guards intact and size == length");
-    *outLength = static_cast<uint32_t>(length);
-    return buffer.data();
 }
 
-}  // namespace
-
-TS_API const uint8_t* SIM_BeginSave(uint32_t* outLength) {
-    uint32_t ignored = 0;
-    if (outLength == nullptr) outLength = &ignored;
-    *outLength = 0;
-    return CatchAll("SIM_BeginSave", static_cast<const uint8_t*>(nullptr), [&]() -> const uint8_t* {
-        Runtime& rt = GetRuntime();
-        rt.saveBuffer.reset();
-        if (rt.simData == nullptr) {
-            TS_WARN("SIM_BeginSave refused: there is no world");
-            return nullptr;
-        }
-        // Never read the world while a cycle writes it.
-        std::lock_guard<std::mutex> cycle(rt.exchange.cycleLock);
-        return WriteSave(*rt.simData, outLength);
-    });
-}
-
-TS_API void SIM_EndSave(void) {
-    CatchAll("SIM_EndSave", [] { GetRuntime().saveBuffer.reset(); });
-}
+}  // namespace ts

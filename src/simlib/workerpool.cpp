@@ -1,5 +1,6 @@
 #include "simlib/workerpool.h"
 
+#include <pthread.h>
 #include <xmmintrin.h>
 
 namespace ts {
@@ -68,6 +69,8 @@ Job* WorkerPool::TakeJob() {
 }
 
 void WorkerPool::WorkerLoop(ThreadStartHook threadStart) {
+    // Named so that a debugger, `top -H` and the crash report's thread list tell it apart.
+    pthread_setname_np(pthread_self(), "SimWorker");
     SetFlushToZeroMode();
     if (threadStart != nullptr) threadStart();
     std::unique_lock<std::mutex> guard(lock_);

@@ -157,7 +157,8 @@ typedef struct SimCrashReport {
 /* Payload: i32 N (0..254), ElementRecord[N], then N names (i32 length L and L
  * bytes, no terminator). Returns N. Refused (0, previous table kept) for a
  * count outside 0..254, a short payload, a transition or sublimate index
- * beyond the table, or while the simulation runs; an empty table also
+ * beyond the table, a specificHeatCapacity above 1e20 (or NaN), or while the
+ * simulation runs; an empty table also
  * returns 0, without a report. Send it before any world. */
 #define SIM_MSG_LOAD_ELEMENT_TABLE 0x421169eau
 /* Payload: StoreRecordListPayload. Waits for a running cycle to end; the

@@ -1,6 +1,7 @@
 #include "simlib/elementtable.h"
 
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 namespace ts {
@@ -116,9 +117,17 @@ bool ParseElementTable(BinaryBufferReader& reader, ElementTable& table, std::str
         return false;
     }
     // Transition targets are used as indexes on every step: they must name
-    // an element of this table (or none).
+    // an element of this table (or none). A heat capacity must leave the
+    // heat pass's energies finite.
     for (int32_t i = 0; i < count; ++i) {
         const ElementRecord& r = table.records[size_t(i)];
+        if (!(r.specificHeatCapacity <= kMaxSpecificHeatCapacity)) {
+            char text[128];
+            std::snprintf(text, sizeof text, "element table: element %d has specific heat capacity %g, above %g",
+                          int(i), double(r.specificHeatCapacity), double(kMaxSpecificHeatCapacity));
+            error = text;
+            return false;
+        }
         for (uint8_t target : {r.lowTempTransitionIndex, r.highTempTransitionIndex, r.sublimateIndex}) {
             if (target != kNoElement && target >= count) {
                 error = "element table: element " + std::to_string(i) + " names element index " +

@@ -11,6 +11,12 @@
 
 namespace ts {
 
+// The largest specific heat capacity a table may give an element: the
+// heaviest cell (1e9 kg) at the hottest temperature (1e4 K) then holds an
+// energy far inside the float range; a larger one makes the heat pass's
+// energies infinite and their differences NaN.
+constexpr float kMaxSpecificHeatCapacity = 1e20f;
+
 constexpr uint8_t kNoElement = 255;
 constexpr int32_t kMaxElements = 254;
 

@@ -85,7 +85,8 @@
 #define SIM_NO_ELEMENT 255u            /* element index: none (a table holds at most 254) */
 #define SIM_NO_DISEASE 255u            /* disease index: none (a table holds at most 254) */
 /* Element ids with a meaning. An element table must hold the vacuum and the
- * border element (which must be solid), or CreateWorld and LoadSaveGame are
+ * border element (which must be solid, with no high-temperature transition
+ * and no sublimate element), or CreateWorld and LoadSaveGame are
  * refused; the sink is optional (matter moved into a vacuum cell of the sink
  * element vanishes). */
 #define SIM_VACUUM_ELEMENT_ID 0x2D39BF75u /* empty space; written into emptied cells */

@@ -24,7 +24,7 @@ void SanitiseMatter(World& world, size_t c);
 void SanitiseGermsAndTarget(World& world, size_t c);
 
 // Checks that the tables can back a world (vacuum and border elements exist,
-// the border is solid).
+// the border is solid and neither melts nor sublimates).
 bool TablesCanBuildWorld(const ElementTable& elements, std::string& error);
 
 // Builds a world from a CreateWorld payload; null (with `error`) when refused.

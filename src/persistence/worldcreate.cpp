@@ -45,6 +45,13 @@ bool TablesCanBuildWorld(const ElementTable& elements, std::string& error) {
         error = "the border element (id 0x6D95058C) is not solid";
         return false;
     }
+    // Border cells hold 9999 kg at 0 K: melted or sublimated, they would put
+    // matter at 0 K into the world.
+    const ElementRecord& record = elements.records[border];
+    if (record.highTempTransitionIndex != kNoElement || record.sublimateIndex != kNoElement) {
+        error = "the border element (id 0x6D95058C) melts or sublimates";
+        return false;
+    }
     return true;
 }
 

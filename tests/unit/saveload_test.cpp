@@ -198,19 +198,33 @@ TEST_F(SaveLoad, ReplacedElementIdsAndAverageTemperatureFix) {
     }
 }
 
-// Liquid pushed up from the top row would step past the grid through a border
-// it can displace: such a table builds no world.
-TEST_F(SaveLoad, ABorderThatIsNotSolidBuildsNoWorld) {
+// The border holds 9999 kg at 0 K and the passes never look past it: one that
+// liquid can be pushed into (stepping off the grid), or that melts or
+// sublimates (0 K matter in the world), builds no world.
+TEST_F(SaveLoad, ABorderThatIsNotInertSolidBuildsNoWorld) {
     const std::string blob = Blob(13, 5, 4, elements.records[kWater].id, 300.0f, 10.0f).Bytes();
-    for (uint8_t state : {uint8_t(SIM_STATE_GAS), uint8_t(SIM_STATE_LIQUID), uint8_t(SIM_STATE_VACUUM)}) {
-        SCOPED_TRACE(int(state));
+    const struct {
+        uint8_t state, melt, sublimate;
+        const char* report;
+    } borders[] = {{SIM_STATE_GAS, ts::kNoElement, ts::kNoElement, "is not solid"},
+                   {SIM_STATE_LIQUID, ts::kNoElement, ts::kNoElement, "is not solid"},
+                   {SIM_STATE_VACUUM, ts::kNoElement, ts::kNoElement, "is not solid"},
+                   {SIM_STATE_SOLID, kWater, ts::kNoElement, "melts or sublimates"},
+                   {SIM_STATE_SOLID, ts::kNoElement, kVacuum, "melts or sublimates"}};
+    for (const auto& b : borders) {
+        {
+            std::lock_guard<std::mutex> guard(reportLock);
+            reports.clear();
+        }
         ts::ElementTable table = elements;
-        table.records[kBorder].stateFlags = state;
+        table.records[kBorder].stateFlags = b.state;
+        table.records[kBorder].highTempTransitionIndex = b.melt;
+        table.records[kBorder].sublimateIndex = b.sublimate;
         Send(SIM_MSG_LOAD_ELEMENT_TABLE, ElementTablePayload(table.records, table.elementNames));
         Send(SIM_MSG_LOAD_DISEASE_TABLE, DiseaseTablePayload(diseases, table.count()));
         EXPECT_EQ(Send(SIM_MSG_CREATE_WORLD, WorldPlan(3, 2, kWater, 300.0f, 10.0f).Payload()), 0u);
         EXPECT_EQ(Send(SIM_MSG_LOAD_SAVE_GAME, blob), 0u);
-        EXPECT_TRUE(Reported("the border element (id 0x6D95058C) is not solid"));
+        EXPECT_TRUE(Reported(std::string("the border element (id 0x6D95058C) ") + b.report)) << b.report;
     }
     Send(SIM_MSG_LOAD_ELEMENT_TABLE, ElementTablePayload(elements.records, elements.elementNames));
     Send(SIM_MSG_LOAD_DISEASE_TABLE, DiseaseTablePayload(diseases, elements.count()));

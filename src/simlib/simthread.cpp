@@ -156,7 +156,7 @@ void SimThread::RunCycle() {
     int32_t budget = SIM_MAX_STEPS_PER_CYCLE;
     bool capped = false;
     for (size_t i = 0; i < n; ++i) {
-        const float dt = frameManager_.ApplyPendingFrame(world);
+        const float dt = ApplyPendingFrame(world, frameManager_.takenFrame(i), consumeFill_);
         clock.Lap(CycleTimings::Apply);
         int32_t steps = dt > 0.0f ? StepsFor(dt) : 0;
         if (steps > budget) {

@@ -209,14 +209,13 @@ Region ClampToInterior(const World& world, Region r) {
 
 }  // namespace
 
-float SimFrameManager::ApplyPendingFrame(World& world) {
-    PendingFrame& frame = *processingFrames[nextIndex];
+float ApplyPendingFrame(World& world, PendingFrame& frame, FloodFill& fill) {
     ForEach<SetCellInsulationPayload>(frame, kSetCellInsulation, [&](const auto& m) { SetCellInsulation(world, m); });
     ForEach<SetStrengthModifierPayload>(frame, kSetStrengthModifier,
                                         [&](const auto& m) { SetStrengthModifier(world, m); });
     ForEach<ModifyCellEnergyPayload>(frame, kModifyCellEnergy, [&](const auto& m) { ModifyCellEnergy(world, m); });
     ForEach<SetCellFlagsPayload>(frame, kSetCellFlags, [&](const auto& m) { SetCellFlags(world, m); });
-    ForEach<ConsumeMassPayload>(frame, kConsumeMass, [&](const auto& m) { ConsumeMass(world, floodFill_, m); });
+    ForEach<ConsumeMassPayload>(frame, kConsumeMass, [&](const auto& m) { ConsumeMass(world, fill, m); });
     ForEach<AddMassPayload>(frame, kAddMass, [&](const auto& m) { AddMass(world, WithCappedMass(m, "AddMass")); });
     ForEach<ConsumeDiseasePayload>(frame, kConsumeDisease, [&](const auto& m) { ConsumeDisease(world, m); });
     ForEach<ModifyCellDiseasePayload>(frame, kModifyCellDisease,
@@ -234,7 +233,6 @@ float SimFrameManager::ApplyPendingFrame(World& world) {
         frame.hasFrameParameters = false;
     }
     world.activeRegion = ClampToInterior(world, frame.region);
-    ++nextIndex;
     return frame.dt;
 }
 

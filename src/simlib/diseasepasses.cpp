@@ -8,7 +8,6 @@
 namespace ts {
 
 namespace {
-constexpr float kStepSeconds = 0.2f;
 constexpr float kSpreadShare = 0.125f;
 
 bool Unusable(float h) { return std::isnan(h) || h == std::numeric_limits<float>::infinity(); }
@@ -113,7 +112,8 @@ void DiseaseSpreadPass(World& world) {
     }
 }
 
-void GrowDisease(World& world, int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
+void GrowDisease(World& world, const Rect& region) {
+    const int32_t x0 = region.x0, x1 = region.x1, y0 = region.y0, y1 = region.y1;
     CellArrays& u = world.updatedCells;
     const int32_t w = world.width;
     for (int32_t y = y0; y < y1; ++y) {

@@ -3,12 +3,13 @@
 
 #include <cstdint>
 
+#include "simlib/passregion.h"
 #include "simlib/world.h"
 
 namespace ts {
 
 // The per-step factor of a half-life h (seconds): 0 for h 0 or NaN, 1 for
-// +infinity, else 2^(-0.2 / h).
+// +infinity, else 2^(-kStepSeconds / h).
 float HalfLifeFactor(float h);
 
 // The temperature factor of a disease's curve at temperature t.
@@ -24,7 +25,7 @@ void SpreadDisease(World& world, int32_t a, int32_t b);
 // The spread pass over the active region.
 void DiseaseSpreadPass(World& world);
 
-// The growth pass over x in [x0, x1), y in [y0, y1) of updatedCells.
-void GrowDisease(World& world, int32_t x0, int32_t x1, int32_t y0, int32_t y1);
+// The growth pass over `region` of updatedCells.
+void GrowDisease(World& world, const Rect& region);
 
 }  // namespace ts

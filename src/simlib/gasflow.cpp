@@ -1,10 +1,11 @@
 // Gases spread, fill vacuum and even out their pressure; unlike gases mix.
+#include "simlib/gasflow.h"
+
 #include <algorithm>
 #include <cmath>
 
 #include "common/numeric.h"
-#include "simlib/matterpasses.h"
-#include "simlib/physicsstep.h"
+#include "simlib/passregion.h"
 #include "simlib/simutil.h"
 
 namespace ts {
@@ -145,15 +146,6 @@ void GasMixingPass(World& world, int32_t dir) {
             }
         }
     }
-}
-
-Rect InnerRegion(const World& world) {
-    const Region& a = world.activeRegion;
-    const int32_t x0 = std::max(a.minX, 3);
-    const int32_t length = std::min(std::min(a.maxX, world.width - 3) - x0, a.maxX - a.minX);
-    const int32_t y0 = std::max(a.minY, 3);
-    const int32_t y1 = std::min(a.maxY, world.height - 3);
-    return Rect{x0, y0, x0 + std::max(length, 0), std::max(y1, y0)};
 }
 
 }  // namespace ts

@@ -1,5 +1,7 @@
 // The heat pass: conduction between neighbour cells and relaxation toward
 // target temperatures, in single precision.
+#include "simlib/heatpass.h"
+
 #include <emmintrin.h>
 
 #include <algorithm>
@@ -16,7 +18,6 @@ namespace {
 constexpr float kMinimumMass = 0.001f;
 constexpr float kMinimumDifference = 1.0f;
 constexpr float kConductionByteScale = 1.53787e-5f;  // (b / 255)^2 = b * b * this
-constexpr float kStepSeconds = 0.2f;
 constexpr float kEnergyLimiter = 0.125f;
 constexpr float kSmallestEnergy = 0.0001f;
 constexpr float kLargestStepFraction = 0.25f;
@@ -225,8 +226,8 @@ bool BlockIsQuiet(const SnapshotView& s, const float* target, int32_t w, const R
 
 }  // namespace
 
-void ComputeHeatPairs(const World& world, HeatPassScratch& scratch, int32_t x0, int32_t y0, int32_t x1,
-                      int32_t y1) {
+void ComputeHeatPairs(const World& world, const Rect& region, HeatPassScratch& scratch) {
+    const int32_t x0 = region.x0, y0 = region.y0, x1 = region.x1, y1 = region.y1;
     const SnapshotView s(world);
     uint8_t* __restrict pairMask = scratch.pairMask.data();
     float* __restrict rightSelf = scratch.rightSelf.data();
@@ -294,8 +295,8 @@ inline bool MayTransition(const World& world, size_t c, const ElementInfo& info)
 
 }  // namespace
 
-void ApplyHeatPairs(World& world, HeatPassScratch& scratch, OutputCollector& collector, int32_t x0, int32_t y0,
-                    int32_t x1, int32_t y1) {
+void ApplyHeatPairs(World& world, OutputCollector& collector, const Rect& region, HeatPassScratch& scratch) {
+    const int32_t x0 = region.x0, y0 = region.y0, x1 = region.x1, y1 = region.y1;
     const int32_t w = world.width;
     const int32_t minY = world.activeRegion.minY;
     const float k = world.frameParameters.temperatureRelaxRate;

@@ -1,30 +1,21 @@
 #include "simlib/physicsstep.h"
 
-#include <algorithm>
 #include <iterator>
 
 #include "simlib/diseasepasses.h"
-#include "simlib/matterpasses.h"
+#include "simlib/gasflow.h"
 #include "simlib/passstate.h"
+#include "simlib/settling.h"
+#include "simlib/updateliquid.h"
+#include "simlib/ventpass.h"
 
 namespace ts {
 
-Rect ChunkRegion(const World& world) {
-    const Region& a = world.activeRegion;
-    Rect r{32 * ((a.minX - 1) / 32) + 1, 32 * ((a.minY - 1) / 32) + 1, 32 * ((a.maxX + 30) / 32) + 1,
-           32 * ((a.maxY + 30) / 32) + 1};
-    r.x0 = std::clamp(r.x0, 1, std::max(world.width - 1, 1));
-    r.x1 = std::clamp(r.x1, r.x0, std::max(world.width - 1, 1));
-    r.y0 = std::clamp(r.y0, 1, std::max(world.height - 1, 1));
-    r.y1 = std::clamp(r.y1, r.y0, std::max(world.height - 1, 1));
-    return r;
-}
-
 void StepJob::Run() {
     if (phase_ == Phase::ComputePairs) {
-        ComputeHeatPairs(*world_, *scratch_, x0_, y0_, x1_, y1_);
+        ComputeHeatPairs(*world_, band_, *scratch_);
     } else {
-        ApplyHeatPairs(*world_, *scratch_, *collector_, x0_, y0_, x1_, y1_);
+        ApplyHeatPairs(*world_, *collector_, band_, *scratch_);
     }
 }
 
@@ -53,8 +44,8 @@ void RunBands(StepContext& context, World& world, StepJob::Phase phase) {
     int32_t y0 = a.minY;
     for (int32_t i = 0; i < n; ++i) {
         const int32_t y1 = y0 + q + (i < r ? 1 : 0);
-        context.jobs[size_t(i)]->Set(&world, &context.heatScratch, &context.collectors[size_t(i)], phase, a.minX, y0,
-                                     a.maxX, y1);
+        context.jobs[size_t(i)]->Set(&world, &context.collectors[size_t(i)], Rect{a.minX, y0, a.maxX, y1},
+                                     &context.heatScratch, phase);
         context.pool.Post(context.jobs[size_t(i)].get());
         y0 = y1;
     }
@@ -86,22 +77,6 @@ const char* StepStageName(StepStage stage) {
                                         "components",     "vent",         "settle",     "growth"};
     static_assert(std::size(names) == size_t(StepStage::Count));
     return names[size_t(stage)];
-}
-
-void VentPass(World& world, const Rect& r) {
-    if (world.cellByteGrid.empty()) return;
-    CellArrays& u = world.updatedCells;
-    for (int32_t y = r.y0; y < r.y1; ++y) {
-        for (int32_t x = r.x0; x < r.x1; ++x) {
-            const size_t c = size_t(y * world.width + x);
-            if (world.cellByteGrid[c] != 255) continue;
-            const uint8_t state = world.elements.State(u.elementIdx[c]);
-            if (state == SIM_STATE_SOLID) continue;
-            const float loss = state == SIM_STATE_GAS ? 0.02f : state == SIM_STATE_LIQUID ? 1000.0f * 0.02f : 0.0f;
-            u.mass[c] = std::max(u.mass[c] - loss, 0.0f);
-            world.cellFlow[c] = CellFlow{{-0.2f, 0.2f, 0.2f, -0.2f}};
-        }
-    }
 }
 
 void Step(StepContext& context, World& world) {
@@ -136,14 +111,14 @@ void Step(StepContext& context, World& world) {
     }
     DiseaseSpreadPass(world);
     lap(StepStage::DiseaseSpread);
-    for (auto& component : world.components) component->Simulate(0.2f, world);
+    for (auto& component : world.components) component->Simulate(kStepSeconds, world);
     lap(StepStage::Components);
     const Rect chunks = ChunkRegion(world);
     VentPass(world, chunks);
     lap(StepStage::Vent);
     SettlePass(world, chunks);
     lap(StepStage::Settle);
-    GrowDisease(world, chunks.x0, chunks.x1, chunks.y0, chunks.y1);
+    GrowDisease(world, chunks);
     lap(StepStage::Growth);
     world.stepCounter = static_cast<uint16_t>(world.stepCounter + 1);
     if (context.timings) ++context.timings->steps;

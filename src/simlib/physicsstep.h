@@ -1,49 +1,36 @@
-// One physics step: 0.2 s of game time, a fixed sequence of passes.
+// One physics step: kStepSeconds of game time, a fixed sequence of passes.
 #pragma once
 
 #include <chrono>
 #include <memory>
 #include <vector>
 
-#include "simlib/updatetemperature.h"
+#include "simlib/heatpass.h"
+#include "simlib/passregion.h"
 #include "simlib/workerpool.h"
 #include "simlib/world.h"
 
 namespace ts {
 
-// Rectangle x in [x0, x1), y in [y0, y1) of sim cells.
-struct Rect {
-    int32_t x0, y0, x1, y1;
-};
-
-// The active region widened to whole 32 x 32 chunks (chunks start at 1, 33,
-// 65, ...), then kept inside the grid's interior: rounded out, it would reach
-// past the grid whenever a side is not a multiple of 32.
-Rect ChunkRegion(const World& world);
-
 // The heat pass of one band of rows, in one of its two phases.
 class StepJob final : public Job {
 public:
     enum class Phase { ComputePairs, ApplyPairs };
-    void Set(World* world, HeatPassScratch* scratch, OutputCollector* collector, Phase phase, int32_t x0,
-             int32_t y0, int32_t x1, int32_t y1) {
+    void Set(World* world, OutputCollector* collector, const Rect& band, HeatPassScratch* scratch, Phase phase) {
         world_ = world;
-        scratch_ = scratch;
         collector_ = collector;
+        band_ = band;
+        scratch_ = scratch;
         phase_ = phase;
-        x0_ = x0;
-        y0_ = y0;
-        x1_ = x1;
-        y1_ = y1;
     }
     void Run() override;
 
 private:
     World* world_ = nullptr;
-    HeatPassScratch* scratch_ = nullptr;
     OutputCollector* collector_ = nullptr;
+    Rect band_{0, 0, 0, 0};
+    HeatPassScratch* scratch_ = nullptr;
     Phase phase_ = Phase::ComputePairs;
-    int32_t x0_ = 0, y0_ = 0, x1_ = 0, y1_ = 0;
 };
 
 // The stages of a step in their order, for the time spent in each.
@@ -107,8 +94,5 @@ void RunHeatPass(StepContext& context, World& world);
 void RunHeatPass(StepContext& context, World& world, StageClock& clock);
 
 void Step(StepContext& context, World& world);
-
-// Passes that the step runs on the sim thread.
-void VentPass(World& world, const Rect& region);
 
 }  // namespace ts

@@ -1,14 +1,14 @@
 // The per-cell settle pass: traces vanish, heavier matter sinks, pressure
 // breaks solids, liquids boil off and off-gas, solids sublimate, gases drift
 // and unstable solids fall.
+#include "simlib/settling.h"
+
 #include <algorithm>
 #include <cfloat>
 
 #include "common/numeric.h"
 #include "common/report.h"
-#include "simlib/matterpasses.h"
 #include "simlib/passstate.h"
-#include "simlib/physicsstep.h"
 #include "simlib/simutil.h"
 
 namespace ts {

@@ -10,7 +10,7 @@ namespace ts {
 SimFrameManager::SimFrameManager() {
     // Frames move between these lists at rates set by thread timing: give
     // each room for every frame that can exist at once in steady use.
-    for (auto* list : {&freeFrames_, &readyFrames_, &releasedFrames_, &processingFrames, &doneFrames_})
+    for (auto* list : {&freeFrames_, &readyFrames_, &releasedFrames_, &processingFrames_, &doneFrames_})
         list->reserve(4 * MaxReadyFrames);
     CloseFrame();
 }
@@ -71,10 +71,6 @@ EnqueueResult SimFrameManager::EnqueueMessage(uint32_t id, const void* data, int
         auto shift = [](int32_t v) { return v < INT32_MAX ? v + 1 : v; };
         const Region region{shift(end.minX), shift(end.minY), shift(end.maxX), shift(end.maxY)};
         frame.region = region;
-        {
-            std::lock_guard<std::mutex> guard(lock_);
-            region_ = region;
-        }
         CloseFrame();
     }
     return EnqueueResult::Handled;
@@ -92,17 +88,15 @@ size_t SimFrameManager::TakeReadyFrames() {
     doneFrames_.clear();
     // Only frames handed over by an exchange: frames the host closes while a
     // cycle runs wait for the next one, so results never depend on timing.
-    for (auto& frame : releasedFrames_) processingFrames.push_back(std::move(frame));
+    for (auto& frame : releasedFrames_) processingFrames_.push_back(std::move(frame));
     releasedFrames_.clear();
-    nextIndex = 0;
-    return processingFrames.size();
+    return processingFrames_.size();
 }
 
 void SimFrameManager::RetireAppliedFrames() {
     std::lock_guard<std::mutex> guard(lock_);
-    for (uint32_t i = 0; i < nextIndex; ++i) doneFrames_.push_back(std::move(processingFrames[i]));
-    processingFrames.erase(processingFrames.begin(), processingFrames.begin() + nextIndex);
-    nextIndex = 0;
+    for (auto& frame : processingFrames_) doneFrames_.push_back(std::move(frame));
+    processingFrames_.clear();
 }
 
 size_t SimFrameManager::readyCount() {

@@ -49,13 +49,10 @@ public:
     // become the next cycle's frames.
     void ReleaseReadyFrames();
 
-    // Sim thread: takes the released frames.
+    // Sim thread: takes the released frames, in the order they were closed;
+    // the cycle applies each (ApplyPendingFrame), then retires them all.
     size_t TakeReadyFrames();
-    PendingFrame& NextFrameToApply() { return *processingFrames[nextIndex]; }
-    // Applies the next taken frame's messages to the world, installs its
-    // parameters and region, and returns its dt.
-    float ApplyPendingFrame(World& world);
-    void FinishApplyingFrame() { ++nextIndex; }
+    PendingFrame& takenFrame(size_t i) { return *processingFrames_[i]; }
     void RetireAppliedFrames();
 
     // Inspection (tests, tools).
@@ -68,12 +65,14 @@ private:
     std::vector<std::unique_ptr<PendingFrame>> freeFrames_;
     std::vector<std::unique_ptr<PendingFrame>> readyFrames_;
     std::vector<std::unique_ptr<PendingFrame>> releasedFrames_;
-    std::vector<std::unique_ptr<PendingFrame>> processingFrames;
+    std::vector<std::unique_ptr<PendingFrame>> processingFrames_;
     std::vector<std::unique_ptr<PendingFrame>> doneFrames_;
-    Region region_;  // of the most recent EndFrame
-    uint32_t nextIndex = 0;
-    FloodFill floodFill_;  // scratch of ConsumeMass
 };
+
+// Applies the frame's queued messages to the world in the fixed order of
+// message kinds (emptying its queues), installs its parameters and region, and
+// returns its dt. `fill` is the scratch of ConsumeMass.
+float ApplyPendingFrame(World& world, PendingFrame& frame, FloodFill& fill);
 
 // Host cell modifications (ModifyCell messages), in arrival order; empties the queue.
 void ApplyCellModifications(World& world, MessageQueue& queue);

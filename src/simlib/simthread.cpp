@@ -135,9 +135,9 @@ void SimThread::StopAndJoin() {
 int32_t SimThread::StepsFor(float dt) {
     float a = timeAccumulator_ + dt;
     // Beyond the 32-bit range the truncation would give INT32_MIN: saturate.
-    const float wanted = a * 5.0f;
+    const float wanted = a * kStepsPerSecond;
     int32_t steps = wanted >= 2147483648.0f ? INT32_MAX : std::max(TruncToInt32(wanted), 1);
-    a = a - float(steps) * 0.2f;
+    a = a - float(steps) * kStepSeconds;
     // Time not filled is carried; a debt is forgotten.
     timeAccumulator_ = a > 0.0f ? a : 0.0f;
     return steps;
@@ -156,7 +156,7 @@ void SimThread::RunCycle() {
     int32_t budget = SIM_MAX_STEPS_PER_CYCLE;
     bool capped = false;
     for (size_t i = 0; i < n; ++i) {
-        const float dt = frameManager_.ApplyPendingFrame(world);
+        const float dt = ApplyPendingFrame(world, frameManager_.takenFrame(i), consumeFill_);
         clock.Lap(CycleTimings::Apply);
         int32_t steps = dt > 0.0f ? StepsFor(dt) : 0;
         if (steps > budget) {

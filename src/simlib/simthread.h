@@ -157,6 +157,7 @@ protected:
 
 private:
     SimFrameManager frameManager_;
+    FloodFill consumeFill_;  // scratch of ConsumeMass
     std::unique_ptr<WorkerPool> pool_;
     std::unique_ptr<StepContext> stepContext_;
     PublishContext publishContext_;

@@ -1,11 +1,12 @@
 // Liquids fall, spread, push up and slide; unlike liquids mix.
+#include "simlib/updateliquid.h"
+
 #include <algorithm>
 
 #include "common/numeric.h"
 #include "common/report.h"
-#include "simlib/matterpasses.h"
+#include "simlib/passregion.h"
 #include "simlib/passstate.h"
-#include "simlib/physicsstep.h"
 #include "simlib/simutil.h"
 
 namespace ts {

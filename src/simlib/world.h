@@ -30,6 +30,12 @@ struct Region {
     int32_t maxY = 0;
 };
 
+// Game time of one physics step, in seconds.
+constexpr float kStepSeconds = 0.2f;
+// Steps per second of game time: 1 / kStepSeconds, exactly 5 in f32.
+constexpr float kStepsPerSecond = 1.0f / kStepSeconds;
+static_assert(kStepsPerSecond == 5.0f);
+
 // The most mass a cell takes at once: the loader's cap, also applied to every
 // message that puts mass into a cell.
 constexpr float kMassCap = 1e9f;

@@ -120,20 +120,20 @@ TEST_F(DiseaseFixture, GrowthPassKillsAgesAndCarriesRemainders) {
     y.maxCountPerKg.assign(size_t(elements.count()), 1e9f);
     y.populationHalfLife.assign(size_t(elements.count()), kInf);
     Germs(*world, 2, 1, 1, 500, 5);
-    ts::GrowDisease(*world, 1, 4, 1, 2);
+    ts::GrowDisease(*world, ts::Rect{1, 1, 4, 2});
     EXPECT_EQ(Count(*world, 1, 1), 1000);  // no change anywhere on the curve
     EXPECT_EQ(world->updatedCells.diseaseAge[size_t(world->width + 1)], 254);
     EXPECT_EQ(world->updatedCells.diseaseIdx[size_t(world->width + 2)], 255);
     EXPECT_EQ(Count(*world, 2, 1), 0);
-    ts::GrowDisease(*world, 1, 4, 1, 2);
+    ts::GrowDisease(*world, ts::Rect{1, 1, 4, 2});
     EXPECT_EQ(world->updatedCells.diseaseAge[size_t(world->width + 1)], 254);  // saturates
     // Underpopulation: 10 kg with a minimum of 200 per kg loses 0.2 x rate a step.
     d.minCountPerKg.assign(size_t(elements.count()), 200.0f);
     d.underpopulationDeathRate.assign(size_t(elements.count()), 3.0f);
-    ts::GrowDisease(*world, 1, 4, 1, 2);  // total -0.6: count unchanged, remainder carried
+    ts::GrowDisease(*world, ts::Rect{1, 1, 4, 2});  // total -0.6: count unchanged, remainder carried
     EXPECT_EQ(Count(*world, 1, 1), 1000);
     EXPECT_FLOAT_EQ(world->updatedCells.diseaseGrowthRemainder[size_t(world->width + 1)], -0.6f);
-    ts::GrowDisease(*world, 1, 4, 1, 2);  // -1.2: one germ dies
+    ts::GrowDisease(*world, ts::Rect{1, 1, 4, 2});  // -1.2: one germ dies
     EXPECT_EQ(Count(*world, 1, 1), 999);
 }
 

@@ -7,6 +7,7 @@
 
 #include "scenes/scenes.h"
 #include "simlib/physicsstep.h"
+#include "simlib/updatetemperature.h"
 #include "unit/testtables.h"
 
 namespace tstest {

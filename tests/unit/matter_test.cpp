@@ -7,10 +7,12 @@
 
 #include "hostapi/runtime.h"
 #include "scenes/scenes.h"
-#include "simlib/matterpasses.h"
+#include "simlib/gasflow.h"
 #include "simlib/passstate.h"
 #include "simlib/physicsstep.h"
+#include "simlib/settling.h"
 #include "simlib/simframemanager.h"
+#include "simlib/updateliquid.h"
 #include "unit/testtables.h"
 
 namespace tstest {

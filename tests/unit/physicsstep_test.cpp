@@ -4,6 +4,7 @@
 #include "scenes/scenes.h"
 #include "simlib/passstate.h"
 #include "simlib/physicsstep.h"
+#include "simlib/ventpass.h"
 #include "simlib/worldhash.h"
 #include "unit/testtables.h"
 

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "scenes/scenes.h"
 #include "simlib/simframemanager.h"
+#include "unit/testtables.h"
 
 namespace tstest {
 namespace {
@@ -84,10 +86,10 @@ TEST(SimFrameManager, BacklogMergesBeyondThirtyFrames) {
     frames.ReleaseReadyFrames();
     EXPECT_EQ(frames.TakeReadyFrames(), 30u);
     EXPECT_EQ(frames.readyCount(), 0u);
-    for (int i = 0; i < 30; ++i) {
-        EXPECT_FLOAT_EQ(frames.NextFrameToApply().dt, 0.1f * float(i + 1));
-        frames.FinishApplyingFrame();
-    }
+    auto world = tsscene::Uniform(StandardElements(), StandardDiseases(), 1, 1, kGranite, 300.0f, 1.0f);
+    ts::FloodFill fill;
+    for (int i = 0; i < 30; ++i)
+        EXPECT_FLOAT_EQ(ts::ApplyPendingFrame(*world, frames.takenFrame(size_t(i)), fill), 0.1f * float(i + 1));
     frames.RetireAppliedFrames();
     EXPECT_EQ(frames.TakeReadyFrames(), 0u);
 }

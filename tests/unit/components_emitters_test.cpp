@@ -119,30 +119,9 @@ struct EmitterTest : ComponentWorld {
         }
     }
     void Step() { emitters().Simulate(0.2f, *world); }
-    std::vector<uint32_t>& Callbacks() { return world->outputCollector.cellCallbacks; }
 };
 
-TEST_F(EmitterTest, BlockedAndUnblockedAreReportedOnce) {
-    Make(3, 1, kOxygen, 300.0f, 2.0f);
-    const uint32_t h = AddEmitter(1.0f, 71, 72);
-    Set(h, 1, 0, kOxygen, 0.1f, 310.0f);
-    for (int i = 0; i < 4; ++i) Step();
-    ASSERT_EQ(Callbacks().size(), 1u);
-    EXPECT_EQ(Callbacks()[0], 71u);
-    EXPECT_EQ(M(1, 0), 2.0f);
-    EXPECT_EQ(Output(h).mass, 0.0f);
-    M(1, 0) = 0.5f;
-    for (int i = 0; i < 3; ++i) Step();
-    ASSERT_EQ(Callbacks().size(), 2u);
-    EXPECT_EQ(Callbacks()[1], 72u);
-    EXPECT_FLOAT_EQ(M(1, 0), 0.8f);  // 0.1 kg per step, three steps
-    EXPECT_FLOAT_EQ(Output(h).mass, 0.3f);
-    EXPECT_FLOAT_EQ(Output(h).temperature, 310.0f);
-    EXPECT_EQ(Output(h).elementIdx, kOxygen);
-    EXPECT_GT(T(1, 0), 300.0f);
-    EXPECT_EQ(M(0, 0), 2.0f);  // radius 1: only its own cell
-}
-
+// Blocked and unblocked, each reported once, are the end-to-end components test's.
 TEST_F(EmitterTest, TimerAndPlacementByState) {
     Make(4, 3, kVacuum, 0.0f, 0.0f);
     const uint32_t water = AddEmitter(1.0f);

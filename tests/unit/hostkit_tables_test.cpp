@@ -1,4 +1,5 @@
-// Table writers: the LoadElementTable and LoadDiseaseTable payloads byte for byte.
+// Table writers: element defaults, the LoadElementTable and LoadDiseaseTable
+// payloads, lookups.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -6,13 +7,13 @@
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
-#include "common/testio.h"
 #include "hostkit/tables.h"
+#include "simlib/disease.h"
+#include "simlib/elementtable.h"
 
 namespace {
-
-using tstest::At;
 
 TEST(HostkitTables, MakeElementNamesNothing) {
     const tshost::ElementDesc e = tshost::MakeElement("Gravel", 0x1234u, SIM_STATE_SOLID | SIM_ELEMENT_UNSTABLE);
@@ -26,124 +27,46 @@ TEST(HostkitTables, MakeElementNamesNothing) {
     EXPECT_EQ(e.record.highTemp, 10000.0f);
 }
 
-TEST(HostkitTables, ElementTablePayloadIsCountRecordsThenNames) {
+// The header pins the record layouts; the library's parsers read back what
+// the writers wrote (the unit tests' own tables go through these writers too).
+TEST(HostkitTables, PayloadsReadBackThroughTheLibrarysParsers) {
     tshost::ElementDesc water = tshost::MakeElement("Water", 0xAABBCCDDu, SIM_STATE_LIQUID);
-    water.record.lowTempTransitionIndex = 1;
     water.record.specificHeatCapacity = 4.18f;
-    water.record.thermalConductivity = 0.6f;
-    water.record.maxMass = 1000.0f;
-    water.record.lowTemp = 273.15f;
-    water.record.colour = 0x2B6FD6u;
-    water.record.lightAbsorptionFactor = 0.25f;
-    water.record.defaultMass = 1000.0f;
     water.record.reserved104 = 0x01020304u;
-    tshost::ElementDesc ice = tshost::MakeElement("Ice", 0x11223344u, SIM_STATE_SOLID);
-    ice.record.highTempTransitionIndex = 0;
-    ice.record.highTemp = 273.15f;
-    ice.record.strength = 0.8f;
-    ice.record.highTempTransitionOreId = 0xAABBCCDDu;
-    ice.record.highTempTransitionOreMassConversion = 0.5f;
-    ice.record.sublimateIndex = 0;
-    ice.record.reserved81 = 7;
-    ice.record.sublimateId = 0xAABBCCDDu;
-    const tshost::ElementDesc table[] = {water, ice};
+    const tshost::ElementDesc elements[] = {water, tshost::MakeElement("Ice", 0x11223344u, SIM_STATE_SOLID)};
+    const std::string e = tshost::ElementTablePayload(elements);
+    ts::BinaryBufferReader elementReader(e.data(), int64_t(e.size()));
+    ts::ElementTable parsedElements;
+    std::string error;
+    ASSERT_TRUE(ts::ParseElementTable(elementReader, parsedElements, error)) << error;
+    ASSERT_EQ(parsedElements.count(), 2);
+    EXPECT_EQ(parsedElements.elementNames, (std::vector<std::string>{"Water", "Ice"}));
+    for (size_t i = 0; i < 2; ++i)
+        EXPECT_EQ(std::memcmp(&parsedElements.records[i], &elements[i].record, sizeof(ElementRecord)), 0) << i;
+    EXPECT_EQ(tshost::ElementTablePayload({}), std::string(4, '\0'));  // an empty table is the count alone
 
-    const std::string b = tshost::ElementTablePayload(table);
-    ASSERT_EQ(b.size(), 4u + 2 * 108 + (4 + 5) + (4 + 3));
-    EXPECT_EQ(At<int32_t>(b, 0), 2);
-
-    const size_t w = 4;  // first record
-    EXPECT_EQ(At<uint32_t>(b, w + 0), 0xAABBCCDDu);
-    EXPECT_EQ(At<uint8_t>(b, w + 4), 2);
-    EXPECT_EQ(At<uint8_t>(b, w + 5), 1);
-    EXPECT_EQ(At<uint8_t>(b, w + 6), 255);
-    EXPECT_EQ(At<uint8_t>(b, w + 7), 0);
-    EXPECT_EQ(At<float>(b, w + 8), 4.18f);
-    EXPECT_EQ(At<float>(b, w + 12), 0.6f);
-    EXPECT_EQ(At<float>(b, w + 48), 1000.0f);
-    EXPECT_EQ(At<float>(b, w + 52), 273.15f);
-    EXPECT_EQ(At<float>(b, w + 56), 10000.0f);
-    EXPECT_EQ(At<uint32_t>(b, w + 64), 0x2D39BF75u);
-    EXPECT_EQ(At<uint32_t>(b, w + 72), 0x2D39BF75u);
-    EXPECT_EQ(At<uint8_t>(b, w + 80), 255);
-    EXPECT_EQ(At<uint32_t>(b, w + 84), 0x2B6FD6u);
-    EXPECT_EQ(At<float>(b, w + 92), 0.25f);
-    EXPECT_EQ(At<float>(b, w + 100), 1000.0f);
-    EXPECT_EQ(At<uint32_t>(b, w + 104), 0x01020304u);
-
-    const size_t i = 4 + 108;  // second record
-    EXPECT_EQ(At<uint32_t>(b, i + 0), 0x11223344u);
-    EXPECT_EQ(At<uint8_t>(b, i + 4), 3);
-    EXPECT_EQ(At<uint8_t>(b, i + 5), 255);
-    EXPECT_EQ(At<uint8_t>(b, i + 6), 0);
-    EXPECT_EQ(At<float>(b, i + 56), 273.15f);
-    EXPECT_EQ(At<float>(b, i + 60), 0.8f);
-    EXPECT_EQ(At<uint32_t>(b, i + 72), 0xAABBCCDDu);
-    EXPECT_EQ(At<float>(b, i + 76), 0.5f);
-    EXPECT_EQ(At<uint8_t>(b, i + 80), 0);
-    EXPECT_EQ(At<uint8_t>(b, i + 81), 7);
-    EXPECT_EQ(At<uint16_t>(b, i + 82), 0);
-    EXPECT_EQ(At<uint32_t>(b, i + 88), 0xAABBCCDDu);
-
-    const size_t names = 4 + 2 * 108;
-    EXPECT_EQ(At<int32_t>(b, names), 5);
-    EXPECT_EQ(b.substr(names + 4, 5), "Water");
-    EXPECT_EQ(At<int32_t>(b, names + 9), 3);
-    EXPECT_EQ(b.substr(names + 13, 3), "Ice");
-
-    // An empty table is the count alone.
-    EXPECT_EQ(tshost::ElementTablePayload({}), std::string(4, '\0'));
-}
-
-TEST(HostkitTables, DiseaseTablePayloadIsCountsThenNameHeaderGrowth) {
-    tshost::DiseaseDesc d;
-    d.name = "Germ";
+    tshost::DiseaseDesc d{"Germ", {}, {}};
     d.header.id = 0x0BADF00Du;
     d.header.competitionWeight = 2.0f;
-    const float thresholds[4] = {270.0f, 280.0f, 300.0f, 330.0f};
-    const float halfLives[4] = {100.0f, 200.0f, 300.0f, std::numeric_limits<float>::infinity()};
-    std::memcpy(d.header.temperatureThresholds, thresholds, sizeof thresholds);
-    std::memcpy(d.header.temperatureHalfLives, halfLives, sizeof halfLives);
-    d.header.reservedParams[7] = 9.0f;
-    d.growth.resize(2);
-    d.growth[0] = {0.5f, -600.0f, 60.0f, 0.1f, 0.01f, 100.0f, 10, 3};
-    d.growth[1] = {1.0f, 0.0f, 1.0f, 0.0f, 0.0f, 1.0f, -1, 255};
-    const tshost::DiseaseDesc table[] = {d};
-
-    const std::string b = tshost::DiseaseTablePayload(table, 2);
-    ASSERT_EQ(b.size(), 8u + 4 + 4 + 72 + 2 * 29);
-    EXPECT_EQ(At<int32_t>(b, 0), 1);
-    EXPECT_EQ(At<int32_t>(b, 4), 2);
-    EXPECT_EQ(At<int32_t>(b, 8), 4);
-    EXPECT_EQ(b.substr(12, 4), "Germ");
-    const size_t h = 16;
-    EXPECT_EQ(At<uint32_t>(b, h), 0x0BADF00Du);
-    EXPECT_EQ(At<float>(b, h + 4), 2.0f);
-    EXPECT_EQ(At<float>(b, h + 8), 270.0f);
-    EXPECT_EQ(At<float>(b, h + 20), 330.0f);
-    EXPECT_EQ(At<float>(b, h + 24), 100.0f);
-    EXPECT_TRUE(std::isinf(At<float>(b, h + 36)));
-    EXPECT_EQ(At<float>(b, h + 40), 0.0f);
-    EXPECT_EQ(At<float>(b, h + 68), 9.0f);
-    const size_t g0 = h + 72, g1 = g0 + 29;
-    EXPECT_EQ(At<float>(b, g0), 0.5f);
-    EXPECT_EQ(At<float>(b, g0 + 4), -600.0f);
-    EXPECT_EQ(At<float>(b, g0 + 8), 60.0f);
-    EXPECT_EQ(At<float>(b, g0 + 12), 0.1f);
-    EXPECT_EQ(At<float>(b, g0 + 16), 0.01f);
-    EXPECT_EQ(At<float>(b, g0 + 20), 100.0f);
-    EXPECT_EQ(At<int32_t>(b, g0 + 24), 10);
-    EXPECT_EQ(At<uint8_t>(b, g0 + 28), 3);
-    EXPECT_EQ(At<float>(b, g1), 1.0f);
-    EXPECT_EQ(At<int32_t>(b, g1 + 24), -1);
-    EXPECT_EQ(At<uint8_t>(b, g1 + 28), 255);
-
-    // Growth entries must match the declared element count.
-    EXPECT_THROW(tshost::DiseaseTablePayload(table, 3), std::invalid_argument);
-    // No diseases: the two counts alone.
-    const std::string empty = tshost::DiseaseTablePayload({}, 5);
-    ASSERT_EQ(empty.size(), 8u);
-    EXPECT_EQ(At<int32_t>(empty, 4), 5);
+    d.header.temperatureHalfLives[3] = std::numeric_limits<float>::infinity();
+    d.growth = {{0.5f, -600.0f, 60.0f, 0.1f, 0.01f, 100.0f, 10, 3}, {1.0f, 0.0f, 1.0f, 0.0f, 0.0f, 1.0f, -1, 255}};
+    const tshost::DiseaseDesc diseases[] = {d};
+    const std::string b = tshost::DiseaseTablePayload(diseases, 2);
+    ts::BinaryBufferReader diseaseReader(b.data(), int64_t(b.size()));
+    ts::DiseaseTable parsed;
+    ASSERT_TRUE(ts::ParseDiseaseTable(diseaseReader, 2, parsed, error)) << error;
+    ASSERT_EQ(parsed.count(), 1);
+    EXPECT_EQ(parsed.diseaseNames[0], "Germ");
+    EXPECT_EQ(parsed.records[0].id, 0x0BADF00Du);
+    EXPECT_EQ(parsed.records[0].competitionWeight, 2.0f);
+    EXPECT_TRUE(std::isinf(parsed.records[0].temperatureHalfLives[3]));
+    EXPECT_EQ(parsed.records[0].populationHalfLife[0], -600.0f);
+    EXPECT_EQ(parsed.records[0].maxCountPerKg[0], 100.0f);
+    EXPECT_EQ(parsed.records[0].minSpreadCount[1], -1);
+    EXPECT_EQ(parsed.records[0].minSpreadAge[1], 255);
+    // Growth entries must match the declared element count; no diseases: the two counts alone.
+    EXPECT_THROW(tshost::DiseaseTablePayload(diseases, 3), std::invalid_argument);
+    EXPECT_EQ(tshost::DiseaseTablePayload({}, 5), std::string("\0\0\0\0\5\0\0\0", 8));
 }
 
 TEST(HostkitTables, LookupsByNameAndId) {

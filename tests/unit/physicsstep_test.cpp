@@ -5,7 +5,6 @@
 #include "simlib/passstate.h"
 #include "simlib/physicsstep.h"
 #include "simlib/ventpass.h"
-#include "simlib/worldhash.h"
 #include "unit/testtables.h"
 
 namespace tstest {
@@ -56,25 +55,6 @@ TEST_F(StepFixture, VentsCounterAndScanDirection) {
     EXPECT_EQ(ts::ProcessPassState().scanDirection, -direction);
     EXPECT_EQ(world->stepCounter, 0);
     EXPECT_EQ(world->updatedCells.elementIdx[liquid], kVacuum);
-}
-
-TEST_F(StepFixture, MoreWorkersThanRows) {
-    ts::WorkerPool many(4);
-    ts::StepContext wide(many);
-    auto world = tsscene::Uniform(elements, diseases, 6, 2, kGranite, 300.0f, 100.0f);
-    tsscene::Put(*world, 1, 1, kGranite, 400.0f, 100.0f);
-    tsscene::Put(*world, 6, 2, kGranite, 200.0f, 100.0f);
-    auto reference = tsscene::Uniform(elements, diseases, 6, 2, kGranite, 300.0f, 100.0f);
-    tsscene::Put(*reference, 1, 1, kGranite, 400.0f, 100.0f);
-    tsscene::Put(*reference, 6, 2, kGranite, 200.0f, 100.0f);
-    ts::WorkerPool one(1);
-    ts::StepContext single(one);
-    for (int i = 0; i < 5; ++i) {
-        ts::Step(wide, *world);
-        ts::Step(single, *reference);
-    }
-    EXPECT_EQ(ts::HashWorldState(*world), ts::HashWorldState(*reference));
-    EXPECT_LT(world->updatedCells.temperature[size_t(1 * world->width + 1)], 400.0f);
 }
 
 }  // namespace

@@ -19,32 +19,17 @@ std::string SaveNow() {
     return blob;
 }
 
-// A blob of any version written field by field (N = w * h padded cells).
-struct Blob {
-    int32_t version, w, h;
-    std::vector<SavedCell> cells;
-    std::vector<SavedDisease> diseases;
-    std::vector<float> target;
-    uint8_t flags = 0;
-    Blob(int32_t v, int32_t width, int32_t height, uint32_t element, float t, float m)
-        : version(v), w(width), h(height) {
-        const size_t n = size_t(w) * size_t(h);
-        cells.assign(n, SavedCell{element, t, m});
-        diseases.assign(n, SavedDisease{0, 0});
-        target.assign(n, -1.0f);
-    }
-    std::string Bytes() const {
-        std::string out("SIMSAVE\0", 8);
-        out.append(reinterpret_cast<const char*>(&version), 4);
-        out.append(reinterpret_cast<const char*>(&w), 4);
-        out.append(reinterpret_cast<const char*>(&h), 4);
-        if (version >= 13) out.push_back(char(flags));
-        out.append(reinterpret_cast<const char*>(cells.data()), cells.size() * sizeof(SavedCell));
-        if (version >= 9) out.append(reinterpret_cast<const char*>(diseases.data()), diseases.size() * 8);
-        if (version >= 8) out.append(reinterpret_cast<const char*>(target.data()), target.size() * 4);
-        return out;
-    }
-};
+// A save whose every cell holds `element` (written with the host kit's writer).
+tshost::SaveGame Blob(int32_t w, int32_t h, uint32_t element, float t, float m) {
+    tshost::SaveGame s = tshost::SaveGame::Empty(w, h);
+    for (SavedCell& c : s.cells) c = SavedCell{element, t, m};
+    s.targetTemperature.assign(s.cells.size(), -1.0f);
+    return s;
+}
+
+const FrameResults* Load(const std::string& blob) {
+    return reinterpret_cast<const FrameResults*>(SIM_HandleMessage(SIM_MSG_LOAD_SAVE_GAME, int32_t(blob.size()), blob.data()));
+}
 
 TEST_F(SaveLoad, SaveLoadSaveIsByteIdentical) {
     WorldPlan plan(5, 4, kOxygen, 300.0f, 1.2f);
@@ -62,7 +47,7 @@ TEST_F(SaveLoad, SaveLoadSaveIsByteIdentical) {
     // Load the save into a fresh library and save again.
     SIM_Shutdown();
     SetUp();
-    const FrameResults* loaded = reinterpret_cast<const FrameResults*>(Send(SIM_MSG_LOAD_SAVE_GAME, first));
+    const FrameResults* loaded = Load(first);
     ASSERT_NE(loaded, nullptr);
     EXPECT_EQ(loaded->diseaseIdx[6], 1);
     EXPECT_EQ(loaded->diseaseCount[6], 77);
@@ -87,7 +72,7 @@ TEST_F(SaveLoad, OldVersionsAndSanitising) {
         SCOPED_TRACE(version);
         SIM_Shutdown();
         SetUp();
-        Blob blob(version, 5, 4, waterId, 300.0f, 100.0f);
+        tshost::SaveGame blob = Blob(5, 4, waterId, 300.0f, 100.0f);
         blob.cells[6] = SavedCell{0xABCDEFu, 300.0f, 5.0f};                      // unknown element
         blob.cells[7] = SavedCell{waterId, 0.0f, 5.0f};                          // 0 K -> 293 K
         blob.cells[8] = SavedCell{SIM_VACUUM_ELEMENT_ID, 50.0f, 5.0f};           // vacuum: 0 K, 0 kg
@@ -95,8 +80,8 @@ TEST_F(SaveLoad, OldVersionsAndSanitising) {
         blob.cells[12] = SavedCell{waterId, 267.0f, 2e9f};                       // freezes, 1e9 kg
         blob.diseases[13] = SavedDisease{diseases.records[0].id, 40};
         blob.diseases[9] = SavedDisease{0x777, 40};                              // unknown disease
-        blob.target[13] = 280.0f;
-        const FrameResults* r = reinterpret_cast<const FrameResults*>(Send(SIM_MSG_LOAD_SAVE_GAME, blob.Bytes()));
+        blob.targetTemperature[13] = 280.0f;
+        const FrameResults* r = Load(tshost::WriteSaveGame(blob, version));
         ASSERT_NE(r, nullptr);
         gameWidth = 3;
         gameHeight = 2;
@@ -116,12 +101,11 @@ TEST_F(SaveLoad, OldVersionsAndSanitising) {
         EXPECT_EQ(r->diseaseCount[5], version >= 9 ? 40 : 0);
         EXPECT_EQ(r->diseaseIdx[3], 255);
         EXPECT_EQ(r->diseaseCount[3], 0);
-        const std::string resaved = SaveNow();
-        float target;
-        std::memcpy(&target, resaved.data() + 21 + 20 * 20 + 13 * 4, 4);
+        const auto resaved = tshost::ReadSaveGame(SaveNow());
+        ASSERT_TRUE(resaved) << resaved.error;
         // Version 7 has no target block: the creation value 0 stays.
-        EXPECT_EQ(target, version >= 8 ? 280.0f : 0.0f);
-        EXPECT_EQ(uint8_t(resaved[20]), 0);
+        EXPECT_EQ(resaved.save->targetTemperature[13], version >= 8 ? 280.0f : 0.0f);
+        EXPECT_EQ(resaved.save->worldFlags, 0);
     }
 }
 
@@ -147,22 +131,20 @@ TEST_F(SaveLoad, HostValuesAreSanitisedOnCreateAndLoad) {
     EXPECT_EQ(save.save->diseases[size_t(row + 4)].diseaseCount, 0);
     EXPECT_EQ(save.save->targetTemperature[size_t(row + 2)], SIM_MAX_TEMPERATURE);
 
-    Blob blob(13, 6, 3, elements.records[kGranite].id, 300.0f, 10.0f);
+    tshost::SaveGame blob = Blob(6, 3, elements.records[kGranite].id, 300.0f, 10.0f);
     blob.cells[7].mass = -5.0f;
     blob.cells[9].temperature = 2e4f;
     blob.diseases[8] = SavedDisease{diseases.records[0].id, -40};
-    blob.target[10] = INFINITY;
+    blob.targetTemperature[10] = INFINITY;
     blob.cells[10].temperature = 7e-40f;  // subnormal: 0 K once the sim thread flushes it
-    const FrameResults* r = reinterpret_cast<const FrameResults*>(Send(SIM_MSG_LOAD_SAVE_GAME, blob.Bytes()));
+    const FrameResults* r = Load(tshost::WriteSaveGame(blob, 13));
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(r->mass[0], 0.0f);
     EXPECT_EQ(r->diseaseIdx[1], 255);
     EXPECT_EQ(r->diseaseCount[1], 0);
     EXPECT_EQ(r->temperature[2], SIM_MAX_TEMPERATURE);
     EXPECT_EQ(r->temperature[3], 293.0f);
-    float target;
-    std::memcpy(&target, SaveNow().data() + 21 + 20 * 18 + 10 * 4, 4);
-    EXPECT_EQ(target, SIM_MAX_TEMPERATURE);
+    EXPECT_EQ(tshost::ReadSaveGame(SaveNow()).save->targetTemperature[10], SIM_MAX_TEMPERATURE);
 }
 
 TEST_F(SaveLoad, CreateWorldTooLargeForItsPayloadKeepsTheWorld) {
@@ -184,11 +166,11 @@ TEST_F(SaveLoad, ReplacedElementIdsAndAverageTemperatureFix) {
     Send(SIM_MSG_LOAD_DISEASE_TABLE, DiseaseTablePayload(diseases, elements.count()));
     for (int32_t version : {10, 11}) {
         SCOPED_TRACE(version);
-        Blob blob(version, 5, 5, elements.records[kGranite].id, 300.0f, 100.0f);
+        tshost::SaveGame blob = Blob(5, 5, elements.records[kGranite].id, 300.0f, 100.0f);
         blob.cells[6] = SavedCell{0x0280CF79u, 400.0f, 1.0f};       // read as steam
         blob.cells[12] = SavedCell{0x3FE0146Eu, 500.0f, 1.0f};      // averaged from its neighbours
         blob.cells[13] = SavedCell{elements.records[kGranite].id, 320.0f, 100.0f};
-        const FrameResults* r = reinterpret_cast<const FrameResults*>(Send(SIM_MSG_LOAD_SAVE_GAME, blob.Bytes()));
+        const FrameResults* r = Load(tshost::WriteSaveGame(blob, version));
         ASSERT_NE(r, nullptr);
         EXPECT_EQ(r->elementIdx[0], kSteam);
         // Neighbours of cell 12 (game cell 4): border cells excluded; steam at
@@ -202,7 +184,7 @@ TEST_F(SaveLoad, ReplacedElementIdsAndAverageTemperatureFix) {
 // liquid can be pushed into (stepping off the grid), or that melts or
 // sublimates (0 K matter in the world), builds no world.
 TEST_F(SaveLoad, ABorderThatIsNotInertSolidBuildsNoWorld) {
-    const std::string blob = Blob(13, 5, 4, elements.records[kWater].id, 300.0f, 10.0f).Bytes();
+    const std::string blob = tshost::WriteSaveGame(Blob(5, 4, elements.records[kWater].id, 300.0f, 10.0f));
     const struct {
         uint8_t state, melt, sublimate;
         const char* report;
@@ -262,8 +244,8 @@ TEST_F(SaveLoad, RefusedBlobsLeaveTheWorldRunning) {
 TEST_F(SaveLoad, LoadWhileRunningRestartsOnTheNewWorld) {
     Start(WorldPlan(3, 2, kWater, 300.0f, 10.0f));
     RunFrame(0.1f);
-    Blob blob(13, 6, 4, elements.records[kGranite].id, 300.0f, 50.0f);
-    const FrameResults* r = reinterpret_cast<const FrameResults*>(Send(SIM_MSG_LOAD_SAVE_GAME, blob.Bytes()));
+    tshost::SaveGame blob = Blob(6, 4, elements.records[kGranite].id, 300.0f, 50.0f);
+    const FrameResults* r = Load(tshost::WriteSaveGame(blob, 13));
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(r->elementIdx[0], kGranite);
     gameWidth = 4;
@@ -293,12 +275,9 @@ TEST_F(SaveLoad, SettleWorldDropsUnstableCells) {
     plan.at(0, 3) = CreateWorldCell{kIce, 0, 255, 132, 260.0f, 40.0f};
     ASSERT_EQ(Send(SIM_MSG_CREATE_WORLD, plan.Payload()), 4u);
     EXPECT_EQ(Send(SIM_MSG_SETTLE_WORLD, ""), 0u);
-    const std::string blob = SaveNow();
-    auto cellAt = [&](int32_t y) {
-        SavedCell cell;
-        std::memcpy(&cell, blob.data() + 21 + size_t((y + 1) * 3 + 1) * 12, 12);
-        return cell;
-    };
+    const auto saved = tshost::ReadSaveGame(SaveNow());
+    ASSERT_TRUE(saved) << saved.error;
+    auto cellAt = [&](int32_t y) { return saved.save->cells[size_t((y + 1) * 3 + 1)]; };
     EXPECT_EQ(cellAt(0).elementId, elements.records[kGranite].id);
     EXPECT_EQ(cellAt(1).elementId, elements.records[kIce].id);
     EXPECT_EQ(cellAt(1).mass, 40.0f);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "hostkit/tables.h"
 #include "simlib/disease.h"
 #include "simlib/elementtable.h"
 
@@ -81,58 +82,32 @@ inline ts::DiseaseTable StandardDiseases(size_t elementCount = kStandardCount) {
     return t;
 }
 
-// Payload bytes of LoadElementTable for the given records and names.
+// Payload bytes of LoadElementTable and LoadDiseaseTable, written by the host
+// kit: the unit tests that load tables also check its writers against the parsers.
 inline std::string ElementTablePayload(const std::vector<ElementRecord>& records,
                                        const std::vector<std::string>& names) {
-    std::string out;
-    const int32_t n = static_cast<int32_t>(records.size());
-    out.append(reinterpret_cast<const char*>(&n), 4);
-    out.append(reinterpret_cast<const char*>(records.data()), records.size() * sizeof(ElementRecord));
-    for (const std::string& name : names) {
-        const int32_t length = static_cast<int32_t>(name.size());
-        out.append(reinterpret_cast<const char*>(&length), 4);
-        out.append(name);
-    }
-    return out;
+    std::vector<tshost::ElementDesc> table;
+    for (size_t i = 0; i < records.size(); ++i) table.push_back({names[i], records[i]});
+    return tshost::ElementTablePayload(table);
 }
 
-}  // namespace tstest
-
-namespace tstest {
-
-// Payload bytes of LoadDiseaseTable for `table` (growth entries per element).
 inline std::string DiseaseTablePayload(const ts::DiseaseTable& table, int32_t growthCount) {
-    std::string out;
-    const int32_t d = table.count();
-    out.append(reinterpret_cast<const char*>(&d), 4);
-    out.append(reinterpret_cast<const char*>(&growthCount), 4);
+    std::vector<tshost::DiseaseDesc> out;
     for (size_t i = 0; i < table.records.size(); ++i) {
         const ts::DiseaseRecord& r = table.records[i];
-        const int32_t length = int32_t(table.diseaseNames[i].size());
-        out.append(reinterpret_cast<const char*>(&length), 4);
-        out += table.diseaseNames[i];
-        DiseaseRecordHeader h{};
-        h.id = r.id;
-        h.competitionWeight = r.competitionWeight;
+        tshost::DiseaseDesc& d = out.emplace_back(tshost::DiseaseDesc{table.diseaseNames[i], {}, {}});
+        d.header.id = r.id;
+        d.header.competitionWeight = r.competitionWeight;
         for (int k = 0; k < 4; ++k) {
-            h.temperatureThresholds[k] = r.temperatureThresholds[k];
-            h.temperatureHalfLives[k] = r.temperatureHalfLives[k];
+            d.header.temperatureThresholds[k] = r.temperatureThresholds[k];
+            d.header.temperatureHalfLives[k] = r.temperatureHalfLives[k];
         }
-        out.append(reinterpret_cast<const char*>(&h), sizeof h);
-        for (int32_t e = 0; e < growthCount; ++e) {
-            DiseaseElementGrowth g{};
-            g.underpopulationDeathRate = r.underpopulationDeathRate[size_t(e)];
-            g.populationHalfLife = r.populationHalfLife[size_t(e)];
-            g.overpopulationHalfLife = r.overpopulationHalfLife[size_t(e)];
-            g.spreadRate = r.spreadRate[size_t(e)];
-            g.minCountPerKg = r.minCountPerKg[size_t(e)];
-            g.maxCountPerKg = r.maxCountPerKg[size_t(e)];
-            g.minSpreadCount = r.minSpreadCount[size_t(e)];
-            g.minSpreadAge = r.minSpreadAge[size_t(e)];
-            out.append(reinterpret_cast<const char*>(&g), sizeof g);
-        }
+        for (size_t e = 0; e < size_t(growthCount); ++e)
+            d.growth.push_back({r.underpopulationDeathRate[e], r.populationHalfLife[e], r.overpopulationHalfLife[e],
+                                r.spreadRate[e], r.minCountPerKg[e], r.maxCountPerKg[e], r.minSpreadCount[e],
+                                r.minSpreadAge[e]});
     }
-    return out;
+    return tshost::DiseaseTablePayload(out, growthCount);
 }
 
 // A CreateWorld payload: every cell `element` at `temperature` with `mass`.

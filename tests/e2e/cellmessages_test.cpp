@@ -168,22 +168,10 @@ TEST_F(CellMessages, RefusedMessagesStillAnswer) {
     EXPECT_TRUE(ReportRecorder::Saw("Invalid replacement type"));
 }
 
-// Germs that neither grow, die nor (unless a test says so) spread.
-void StillGerms(tshost::SampleTables& tables) {
-    for (tshost::DiseaseDesc& d : tables.diseases) {
-        for (float& h : d.header.temperatureHalfLives) h = kInf;
-        for (DiseaseElementGrowth& g : d.growth) {
-            g = DiseaseElementGrowth{};
-            g.populationHalfLife = kInf;
-            g.overpopulationHalfLife = kInf;
-        }
-    }
-}
-
 // A disease of weight 0 never takes a cell; one already there loses to any
 // newcomer; between two of weight 0 the cell keeps what it had.
 TEST_F(CellMessages, GermCompetitionWithAZeroWeight) {
-    StillGerms(tables);
+    StillGerms();
     tables.diseases[1].header.competitionWeight = 0.0f;
     tables.diseases.push_back(tables.diseases[1]);
     tables.diseases[2].name = "Weightless twin";
@@ -214,7 +202,7 @@ TEST_F(CellMessages, GermCompetitionWithAZeroWeight) {
 // A spread rate that is not a finite number moves no germs, in any of the
 // spread's three forms.
 TEST_F(CellMessages, NonFiniteSpreadRatesSpreadNothing) {
-    StillGerms(tables);
+    StillGerms();
     tables.diseases[0].growth[E("Water")].spreadRate = NAN;
     tables.diseases[1].growth[E("Water")].spreadRate = kInf;
     LoadTables();

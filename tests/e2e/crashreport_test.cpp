@@ -23,6 +23,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "common/testio.h"
@@ -201,6 +202,20 @@ DumpStreams ReadDump(const fs::path& path) {
     return result;
 }
 
+std::string Utf16At(const std::string& file, uint64_t rva) {
+    std::string text;
+    const auto bytes = ValueAt<uint32_t>(file, rva);
+    for (uint32_t i = 0; i + 1 < bytes; i += 2) text += static_cast<char>(ValueAt<uint16_t>(file, rva + 4 + i));
+    return text;
+}
+
+// The build id as binutils reads it from the file on disk.
+std::string BuildIdOnDisk(const fs::path& path) {
+    const std::string output = CommandOutput("readelf -n '" + path.string() + "' 2>/dev/null");
+    const auto at = output.find("Build ID: ");
+    return at == std::string::npos ? std::string() : output.substr(at + 10, output.find('\n', at) - at - 10);
+}
+
 std::string FindLldb() {
     for (const char* name : {"lldb", "lldb-16", "lldb-15", "lldb-14"}) {
         const std::string command = std::string("command -v ") + name + " >/dev/null 2>&1";
@@ -245,54 +260,83 @@ void ExpectEndedBy(const ChildRun& run, int signal) {
     EXPECT_EQ(run.output.find("survived"), std::string::npos);
 }
 
-TEST_F(CrashReport, DebugCrashWritesDumpReportsStackAndEndsByTheTrap) {
-    TempDir dir;
-    const std::time_t before = std::time(nullptr);
-    const ChildRun run = RunCrashHost("trap", dir.path);
-    const std::time_t after = std::time(nullptr);
+// The debug crash and a real fault: a dump named by build and local time, the
+// host told its path and a stack through the crashing line, the process ended
+// by the signal, and a debugger that opens the dump and walks into the host.
+TEST_F(CrashReport, ATrapAndAFaultAreReportedThenEndTheProcess) {
+    for (const auto& [mode, signal, stop] : {std::tuple{"trap", SIGTRAP, "SIGTRAP"}, std::tuple{"segv", SIGSEGV, "SIGSEGV"}}) {
+        SCOPED_TRACE(mode);
+        TempDir dir;
+        const std::time_t before = std::time(nullptr);
+        const ChildRun run = RunCrashHost(mode, dir.path);
+        const std::time_t after = std::time(nullptr);
+        if (kAddressSanitizer && signal == SIGSEGV) {
+            // The sanitizer's handler, installed before ours, receives the fault next and reports it.
+            EXPECT_FALSE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.status;
+            EXPECT_EQ(run.output.find("survived"), std::string::npos);
+        } else {
+            ExpectEndedBy(run, signal);
+        }
+        ASSERT_EQ(run.dumps.size(), 1u) << run.output;
+        const std::string& name = run.dumps[0];
+        std::smatch parts;
+        ASSERT_TRUE(std::regex_match(name, parts, std::regex(R"(Tessel_CRASH_release_420700_(\d{8}-\d\d\.\d\d\.\d\d)\.dmp)")))
+            << name;
+        // Local time of the child's zone, between the start and the end of the run.
+        EXPECT_GE(parts[1].str(), LocalStamp(before));
+        EXPECT_LE(parts[1].str(), LocalStamp(after));
 
-    ExpectEndedBy(run, SIGTRAP);
-    ASSERT_EQ(run.dumps.size(), 1u) << run.output;
-    const std::string& name = run.dumps[0];
-    std::smatch parts;
-    ASSERT_TRUE(std::regex_match(name, parts, std::regex(R"(Tessel_CRASH_release_420700_(\d{8}-\d\d\.\d\d\.\d\d)\.dmp)")))
-        << name;
-    // Local time of the child's zone, between the start and the end of the run.
-    EXPECT_GE(parts[1].str(), LocalStamp(before));
-    EXPECT_LE(parts[1].str(), LocalStamp(after));
+        // The host callback: code 0, the dump's path, a stack through the crashing line.
+        EXPECT_EQ(Field(run.output, "code"), "0");
+        EXPECT_EQ(Field(run.output, "dump"), name);
+        const std::string line = Field(run.output, "crash-line");
+        ASSERT_FALSE(line.empty());
+        const std::string stack = StackText(run.output);
+        EXPECT_NE(stack.find("crash_host.cpp:" + line + "\n"), std::string::npos) << stack;
+        // One "file:line" per line, no empty lines.
+        EXPECT_TRUE(std::regex_match(stack, std::regex(R"(([^\n:]+:\d+\n)*[^\n:]+:\d+)"))) << stack;
 
-    // The host callback: code 0, the dump's path, a stack through the crashing line.
-    EXPECT_EQ(Field(run.output, "code"), "0");
-    EXPECT_EQ(Field(run.output, "dump"), name);
-    const std::string line = Field(run.output, "crash-line");
-    ASSERT_FALSE(line.empty());
-    const std::string stack = StackText(run.output);
-    EXPECT_NE(stack.find("crash_host.cpp:" + line + "\n"), std::string::npos) << stack;
-    // One "file:line" per line, no empty lines.
-    EXPECT_TRUE(std::regex_match(stack, std::regex(R"(([^\n:]+:\d+\n)*[^\n:]+:\d+)"))) << stack;
+        // The container: the streams a debugger needs, each inside the file.
+        DumpStreams dump = ReadDump(dir.path / name);
+        EXPECT_EQ(dump.error, "");
+        for (const uint32_t type : {3u, 4u, 5u, 6u, 7u}) EXPECT_EQ(dump.streams.count(type), 1u) << "stream " << type;
+        const std::string& exception = dump.streams[6];
+        const std::string& threads = dump.streams[3];
+        EXPECT_EQ(ValueAt<uint32_t>(exception, 8), static_cast<uint32_t>(signal));  // exception code: the signal
+        EXPECT_GE(ValueAt<uint32_t>(threads, 0), 1u);
+        EXPECT_EQ(ValueAt<uint32_t>(exception, 0), ValueAt<uint32_t>(threads, 4));  // the crashing thread comes first
+        // The test program is the first module, named by its path, with the build id of its file.
+        const std::string file = ReadFile(dir.path / name);
+        const std::string& modules = dump.streams[4];
+        const fs::path program = TestBinaryDir() / "crash_host";
+        EXPECT_GE(ValueAt<uint32_t>(modules, 0), 2u);
+        EXPECT_EQ(Utf16At(file, ValueAt<uint32_t>(modules, 4 + 20)), program.string());
+        const auto cvSize = ValueAt<uint32_t>(modules, 4 + 76);
+        const auto cvRva = ValueAt<uint32_t>(modules, 4 + 80);
+        EXPECT_EQ(ValueAt<uint32_t>(file, cvRva), 0x4270454cu);  // an ELF build id follows
+        std::string id;
+        for (uint32_t i = 4; i < cvSize; ++i) {
+            char hex[3];
+            std::snprintf(hex, sizeof hex, "%02x", ValueAt<uint8_t>(file, cvRva + i));
+            id += hex;
+        }
+        EXPECT_EQ(id, BuildIdOnDisk(program));
 
-    // The container: the streams a debugger needs, each inside the file.
-    DumpStreams dump = ReadDump(dir.path / name);
-    EXPECT_EQ(dump.error, "");
-    for (const uint32_t type : {3u, 4u, 5u, 6u, 7u})
-        EXPECT_EQ(dump.streams.count(type), 1u) << "stream " << type;
-    const std::string& exception = dump.streams[6];
-    const std::string& threads = dump.streams[3];
-    EXPECT_EQ(ValueAt<uint32_t>(exception, 8), static_cast<uint32_t>(SIGTRAP));  // exception code: the signal
-    EXPECT_GE(ValueAt<uint32_t>(threads, 0), 1u);
-    EXPECT_EQ(ValueAt<uint32_t>(exception, 0), ValueAt<uint32_t>(threads, 4));  // the crashing thread comes first
-
-    // A standard debugger opens it and walks from the library into the test program.
-    const std::string lldb = Lldb(dir.path / name);
-    EXPECT_NE(lldb.find("stop reason = signal SIGTRAP"), std::string::npos) << lldb;
-    const std::string frame = FrameLine(lldb, "crash_host`main");
-    EXPECT_NE(frame.find("crash_host.cpp:" + line), std::string::npos) << lldb;
-    // The library's frame names its file, version suffix included.
-    EXPECT_NE(FrameLine(lldb, fs::path(TS_LIBRARY_PATH).filename().string() + "`"), "") << lldb;
-    std::printf("lldb: %s\n", frame.c_str());
+        // A standard debugger opens it and walks the stack from memory into the
+        // test program's crashing line.
+        const std::string lldb = Lldb(dir.path / name);
+        EXPECT_NE(lldb.find(std::string("stop reason = signal ") + stop), std::string::npos) << lldb;
+        const std::string frame = FrameLine(lldb, "crash_host`main");
+        EXPECT_NE(frame.find("crash_host.cpp:" + line), std::string::npos) << lldb;
+        // The library's frame names its file, version suffix included.
+        if (signal == SIGTRAP) {
+            EXPECT_NE(FrameLine(lldb, fs::path(TS_LIBRARY_PATH).filename().string() + "`"), "") << lldb;
+        }
+        std::printf("lldb: %s\n", frame.c_str());
+    }
 }
 
-// "tid name" lines that the host's callback printed from /proc/self/task.
+// "tid name" lines that the host printed from /proc/self/task before the crash.
 std::map<uint32_t, std::string> ListedThreads(const std::string& output) {
     std::map<uint32_t, std::string> threads;
     const auto begin = output.find("threads<<\n");
@@ -303,13 +347,6 @@ std::map<uint32_t, std::string> ListedThreads(const std::string& output) {
     std::string name;
     while (lines >> tid >> name) threads[tid] = name;
     return threads;
-}
-
-std::string Utf16At(const std::string& file, uint64_t rva) {
-    std::string text;
-    const auto bytes = ValueAt<uint32_t>(file, rva);
-    for (uint32_t i = 0; i + 1 < bytes; i += 2) text += static_cast<char>(ValueAt<uint16_t>(file, rva + 4 + i));
-    return text;
 }
 
 // lldb's "thread backtrace all", one block of frames per thread id (from "thread list").
@@ -378,7 +415,7 @@ TEST_F(CrashReport, TheDumpOfARunningWorldHoldsEveryThreadWithItsRegistersAndSta
         EXPECT_TRUE(rsp >= stackStart && rsp < stackStart + stackSize) << tid;
     }
     EXPECT_EQ(dumped.size(), count) << "a thread listed twice";
-    // The same threads as the kernel listed at the crash, under the same names.
+    // The same threads as the kernel listed before the crash, under the same names.
     const std::string& names = dump.streams[24];
     ASSERT_EQ(ValueAt<uint32_t>(names, 0), count);
     for (uint32_t i = 0; i < count; ++i)
@@ -401,73 +438,43 @@ TEST_F(CrashReport, TheDumpOfARunningWorldHoldsEveryThreadWithItsRegistersAndSta
     }
 }
 
-TEST_F(CrashReport, FaultIsReportedThenEndsTheProcessAsTheFault) {
-    TempDir dir;
-    const ChildRun run = RunCrashHost("segv", dir.path);
-    ASSERT_EQ(run.dumps.size(), 1u) << run.output;
-    EXPECT_EQ(Field(run.output, "code"), "0");
-    EXPECT_EQ(Field(run.output, "dump"), run.dumps[0]);
-    EXPECT_NE(StackText(run.output).find("crash_host.cpp:" + Field(run.output, "crash-line")), std::string::npos)
-        << run.output;
-    if (kAddressSanitizer) {
-        // The sanitizer's handler, installed before ours, receives the fault next and reports it.
-        EXPECT_FALSE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.status;
-        EXPECT_EQ(run.output.find("survived"), std::string::npos);
-    } else {
-        ExpectEndedBy(run, SIGSEGV);
+// The report's exceptions, each ended by the trap: how many dumps and host
+// reports it leaves, and how often a tracer sees the trap.
+TEST_F(CrashReport, ExceptionalReports) {
+    const struct {
+        const char* name;
+        const char* mode;
+        Start start;
+        std::size_t dumps;
+        std::size_t reports;  // "code=" lines the host callback printed
+        int trapStops;
+    } cases[] = {
+        {"without a host callback the dump is still written", "trap-quiet", Start::Plain, 1, 0, 0},
+        {"a fault inside the host callback is no second crash", "callback-faults", Start::Plain, 1, 1, 0},
+        // The main thread traps while the other thread's callback runs.
+        {"a second thread crashing during the report leaves it alone", "two-threads", Start::Plain, 1, 1, 0},
+        // Once from the breakpoint, once more when the handler hands the signal on.
+        {"under a debugger nothing is written", "trap", Start::Traced, 0, 0, 2},
+        {"when no dump can be created the host is not called", "trap", Start::DeletedDirectory, 0, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const fs::path gone = dir.path / "gone";
+        fs::create_directory(gone);
+        const ChildRun run = RunCrashHost(c.mode, c.start == Start::DeletedDirectory ? gone : dir.path, c.start);
+        ExpectEndedBy(run, SIGTRAP);
+        EXPECT_FALSE(Field(run.output, "crash-line").empty()) << run.output;
+        std::size_t reports = 0;
+        for (auto at = run.output.find("code="); at != std::string::npos; at = run.output.find("code=", at + 1)) ++reports;
+        EXPECT_EQ(reports, c.reports) << run.output;
+        if (reports > 0) {
+            EXPECT_EQ(Field(run.output, "code"), "0");
+        }
+        ASSERT_EQ(run.dumps.size(), c.dumps) << run.output;
+        for (const std::string& dump : run.dumps) EXPECT_EQ(ReadDump(dir.path / dump).error, "");
+        EXPECT_EQ(run.trapStops, c.trapStops);
     }
-    const std::string lldb = Lldb(dir.path / run.dumps[0]);
-    EXPECT_NE(lldb.find("stop reason = signal SIGSEGV"), std::string::npos) << lldb;
-    EXPECT_NE(FrameLine(lldb, "crash_host`main"), "") << lldb;
-}
-
-TEST_F(CrashReport, WithoutHostCallbackTheDumpIsStillWritten) {
-    TempDir dir;
-    const ChildRun run = RunCrashHost("trap-quiet", dir.path);
-    ExpectEndedBy(run, SIGTRAP);
-    ASSERT_EQ(run.dumps.size(), 1u);
-    EXPECT_EQ(ReadDump(dir.path / run.dumps[0]).error, "");
-    EXPECT_EQ(run.output.find("code="), std::string::npos) << run.output;
-}
-
-TEST_F(CrashReport, UnderADebuggerNothingIsWrittenAndTheDebuggerSeesTheTrapAgain) {
-    TempDir dir;
-    const ChildRun run = RunCrashHost("trap", dir.path, Start::Traced);
-    ExpectEndedBy(run, SIGTRAP);
-    EXPECT_TRUE(run.dumps.empty());
-    EXPECT_EQ(run.output.find("code="), std::string::npos) << run.output;
-    // Once from the breakpoint, once more when the handler hands the signal on.
-    EXPECT_EQ(run.trapStops, 2);
-}
-
-TEST_F(CrashReport, AFaultInsideTheHostCallbackDoesNotBecomeASecondCrash) {
-    TempDir dir;
-    const ChildRun run = RunCrashHost("callback-faults", dir.path);
-    ExpectEndedBy(run, SIGTRAP);
-    ASSERT_EQ(run.dumps.size(), 1u);
-    EXPECT_EQ(Field(run.output, "code"), "0");
-    EXPECT_EQ(ReadDump(dir.path / run.dumps[0]).error, "");
-}
-
-TEST_F(CrashReport, ASecondThreadCrashingDuringTheReportLeavesTheFirstReportAlone) {
-    TempDir dir;
-    const ChildRun run = RunCrashHost("two-threads", dir.path);
-    ExpectEndedBy(run, SIGTRAP);
-    ASSERT_EQ(run.dumps.size(), 1u);
-    EXPECT_EQ(ReadDump(dir.path / run.dumps[0]).error, "");
-    // The main thread trapped while the other thread's callback ran: one report only.
-    EXPECT_FALSE(Field(run.output, "crash-line").empty()) << run.output;
-    EXPECT_EQ(run.output.find("code="), run.output.rfind("code=")) << run.output;
-}
-
-TEST_F(CrashReport, WhenNoDumpCanBeCreatedTheHostIsNotCalledAndTheProcessEndsByTheTrap) {
-    TempDir dir;
-    const fs::path gone = dir.path / "gone";
-    fs::create_directory(gone);
-    const ChildRun run = RunCrashHost("trap", gone, Start::DeletedDirectory);
-    ExpectEndedBy(run, SIGTRAP);
-    EXPECT_FALSE(Field(run.output, "crash-line").empty()) << run.output;
-    EXPECT_EQ(run.output.find("code="), std::string::npos) << run.output;
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "e2e/hostfixture.h"
 
+#include <cmath>
+
 #include "hostkit/payloads.h"
 
 namespace tstest {
@@ -58,11 +60,24 @@ void SampleHost::LoadTables() {
                     tshost::DiseaseTablePayload(tables.diseases, int32_t(tables.elements.size())));
 }
 
-void SampleHost::Load(const tshost::WorldLayout& world) {
+void SampleHost::StillGerms() {
+    for (tshost::DiseaseDesc& d : tables.diseases) {
+        for (float& h : d.header.temperatureHalfLives) h = INFINITY;
+        for (DiseaseElementGrowth& g : d.growth) {
+            g = DiseaseElementGrowth{};
+            g.populationHalfLife = INFINITY;
+            g.overpopulationHalfLife = INFINITY;
+        }
+    }
+}
+
+tshost::FrameResultsView SampleHost::Load(const tshost::WorldLayout& world) {
     width = world.width;
     height = world.height;
-    lib().SendBytes(SIM_MSG_CREATE_WORLD, tshost::CreateWorldPayload(world));
-    ASSERT_NE(lib().SendBytes(SIM_MSG_LOAD_SAVE_GAME, lib().SaveWorld()), 0u);
+    EXPECT_EQ(lib().SendBytes(SIM_MSG_CREATE_WORLD, tshost::CreateWorldPayload(world)), uint64_t(width) * uint64_t(height));
+    const auto* r = reinterpret_cast<const FrameResults*>(lib().SendBytes(SIM_MSG_LOAD_SAVE_GAME, lib().SaveWorld()));
+    EXPECT_NE(r, nullptr);
+    return tshost::FrameResultsView(r, width, height);
 }
 
 void SampleHost::EndFrame(float dt) { lib().Send(SIM_MSG_END_FRAME, tshost::EndFrame(dt, 0, 0, width, height)); }

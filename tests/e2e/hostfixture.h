@@ -51,8 +51,10 @@ class SampleHost : public HostTest {
 protected:
     void SetUp() override;
     void LoadTables();
+    // Germs that neither grow, die nor (unless a test says so) spread.
+    void StillGerms();
     // Creates the world, saves it and loads the save: the simulation runs.
-    void Load(const tshost::WorldLayout& world);
+    tshost::FrameResultsView Load(const tshost::WorldLayout& world);
     void EndFrame(float dt);
     tshost::FrameResultsView Exchange();
     // Closes a frame and exchanges twice: that frame's results.

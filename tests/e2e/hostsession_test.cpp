@@ -3,49 +3,14 @@
 #include <cctype>
 
 #include "e2e/hostfixture.h"
-#include "hostkit/frameresults.h"
 #include "hostkit/payloads.h"
 #include "hostkit/savegame.h"
-#include "hostkit/tables.h"
-#include "hostkit/world.h"
 
 namespace tstest {
 namespace {
 
 using HostSession = HostTest;
-
-class SampleWorld : public HostTest {
-protected:
-    void SetUp() override {
-        HostTest::SetUp();
-        tables = tshost::LoadSampleTables();
-        ASSERT_EQ(lib().SendBytes(SIM_MSG_LOAD_ELEMENT_TABLE, tshost::ElementTablePayload(tables.elements)),
-                  tables.elements.size());
-        lib().SendBytes(SIM_MSG_LOAD_DISEASE_TABLE,
-                        tshost::DiseaseTablePayload(tables.diseases, int32_t(tables.elements.size())));
-    }
-    uint8_t E(const char* name) const { return tshost::ElementIndex(tables.elements, name); }
-
-    // Creates a world, saves it, loads the save: the simulation runs.
-    tshost::FrameResultsView Load(const tshost::WorldLayout& world) {
-        width = world.width;
-        height = world.height;
-        EXPECT_EQ(lib().SendBytes(SIM_MSG_CREATE_WORLD, tshost::CreateWorldPayload(world)),
-                  uint64_t(world.width) * uint64_t(world.height));
-        const std::string blob = lib().SaveWorld();
-        const auto* r = reinterpret_cast<const FrameResults*>(lib().SendBytes(SIM_MSG_LOAD_SAVE_GAME, blob));
-        return tshost::FrameResultsView(r, width, height);
-    }
-    tshost::FrameResultsView Exchange() {
-        return tshost::FrameResultsView(lib().ExchangeFrame(std::string(size_t(width * height), '\0')), width,
-                                        height);
-    }
-    void EndFrame(float dt) { lib().Send(SIM_MSG_END_FRAME, tshost::EndFrame(dt, 0, 0, width, height)); }
-
-    tshost::SampleTables tables;
-    int32_t width = 0;
-    int32_t height = 0;
-};
+using SampleWorld = SampleHost;
 
 TEST_F(HostSession, LifecycleAnswers) {
     // Initialising twice tears the first simulation down; tables are gone.
@@ -57,8 +22,11 @@ TEST_F(HostSession, LifecycleAnswers) {
     EXPECT_EQ(lib().Send(SIM_MSG_STORE_RECORD_LIST, tshost::StoreRecordList(0, 0)), 0u);
     // No world yet: an exchange has nothing to return.
     EXPECT_EQ(lib().ExchangeFrame(""), nullptr);
+    // After shutdown every message answers 0.
     lib().SIM_Shutdown();
     EXPECT_EQ(lib().SendEmpty(SIM_MSG_SETTLE_WORLD), 0u);
+    EXPECT_EQ(lib().Send(SIM_MSG_SET_WORLD_FLAGS, tshost::SetWorldFlags(0, 1)), 0u);
+    EXPECT_EQ(lib().SIM_HandleMessage(SIM_MSG_LOAD_ELEMENT_TABLE, 0, nullptr), 0u);
     EXPECT_EQ(lib().Send(SIM_MSG_END_FRAME, tshost::EndFrame(0.2f, 0, 0, 1, 1)), 0u);
     lib().SIM_Initialize(&ReportRecorder::Callback);
 }
@@ -92,6 +60,7 @@ TEST_F(HostSession, ReportsCarryMessageLocationAndStack) {
 }
 
 TEST_F(SampleWorld, TableWithBytesLeftOverIsRefused) {
+    LoadTables();
     std::vector<tshost::ElementDesc> small(tables.elements.begin(), tables.elements.begin() + 3);
     EXPECT_EQ(lib().SendBytes(SIM_MSG_LOAD_ELEMENT_TABLE, tshost::ElementTablePayload(small) + "xy"), 0u);
     EXPECT_TRUE(ReportRecorder::Saw("2 bytes left over"));
@@ -102,6 +71,7 @@ TEST_F(SampleWorld, TableWithBytesLeftOverIsRefused) {
 }
 
 TEST_F(SampleWorld, FrameLoopOverASavedWorld) {
+    LoadTables();
     tshost::WorldLayout world(8, 6, tshost::Matter(E("Oxygen"), 293.0f, 1.0f));
     world.Fill(0, 0, 8, 1, tshost::Matter(E("Granite"), 290.0f, 2700.0f));
     const tshost::FrameResultsView loaded = Load(world);
@@ -125,11 +95,10 @@ TEST_F(SampleWorld, FrameLoopOverASavedWorld) {
     EXPECT_EQ(r.elementIdx()[3], E("Vacuum"));
     ASSERT_EQ(r.solidChanges().size(), 1u);
     EXPECT_EQ(r.solidChanges()[0].gameCell, 3);
+    // Since initialising (the sample tables and the world too): no report.
     for (const auto& report : ReportRecorder::Take()) ADD_FAILURE() << "report: " << report.message;
     // A second of game time: oxygen spreads into the dug cell.
-    EndFrame(1.0f);
-    Exchange();
-    const tshost::FrameResultsView later = Exchange();
+    const tshost::FrameResultsView later = RunFrame(1.0f);
     EXPECT_EQ(later.elementIdx()[3], E("Oxygen"));
     EXPECT_GT(later.mass()[3], 0.0f);
     // Save and read back.

@@ -10,9 +10,8 @@
 //
 // It prints "crash-line=N", the source line of the crashing call, and its
 // callback prints what the library hands it: "code=", "dump=" and the call
-// stack between "stack<<" and ">>stack", then the threads of the process as
-// "tid name" lines between "threads<<" and ">>threads".
-#include <fcntl.h>
+// stack between "stack<<" and ">>stack"; in world mode the threads of the
+// process before the crash, as "tid name" lines between "threads<<" and ">>threads".
 #include <pthread.h>
 #include <sys/mman.h>
 #include <sys/syscall.h>
@@ -23,6 +22,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 
@@ -52,34 +53,17 @@ void Put(const char* text) {
     }
 }
 
-// The threads of the process from /proc/self/task, with system calls only.
-void PutThreads() {
-    Put("threads<<\n");
-    const int dir = open("/proc/self/task", O_RDONLY | O_DIRECTORY);
-    alignas(8) char entries[4096];
-    long got;
-    while (dir >= 0 && (got = syscall(SYS_getdents64, dir, entries, sizeof entries)) > 0) {
-        for (long at = 0; at < got;) {
-            unsigned short length;
-            std::memcpy(&length, entries + at + 16, sizeof length);
-            const char* name = entries + at + 19;
-            at += length;
-            if (name[0] < '0' || name[0] > '9') continue;
-            char path[64] = "/proc/self/task/";
-            std::strcat(path, name);
-            std::strcat(path, "/comm");
-            char comm[32] = "";
-            const int fd = open(path, O_RDONLY);
-            const ssize_t n = fd >= 0 ? read(fd, comm, sizeof comm - 1) : 0;
-            if (fd >= 0) close(fd);
-            comm[n > 0 ? n : 0] = '\0';
-            Put(name);
-            Put(" ");
-            Put(comm);  // ends with its newline
-        }
+// The threads of the process as "tid name" lines, just before the crash.
+void PrintThreads() {
+    std::printf("threads<<\n");
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(task.path() / "comm");
+        std::string name;
+        std::getline(comm, name);
+        std::printf("%s %s\n", task.path().filename().c_str(), name.c_str());
     }
-    if (dir >= 0) close(dir);
-    Put(">>threads\n");
+    std::printf(">>threads\n");
+    std::fflush(stdout);
 }
 
 // Runs inside the library's signal handler: system calls only.
@@ -96,7 +80,6 @@ void OnReport(int32_t code, void* record) {
     Put("\nstack<<\n");
     Put(report->callStack);
     Put("\n>>stack\n");
-    PutThreads();
     reportStarted = true;
     if (faultInCallback) WriteToGuardedPage();
     if (lingerInCallback) {
@@ -162,6 +145,7 @@ int main(int argc, char** argv) {
         RunWorld(lib);
         StartDeafThread();
         std::printf("main-thread=%ld\n", static_cast<long>(syscall(SYS_gettid)));
+        PrintThreads();
     }
     if (mode == "trap" || mode == "trap-quiet" || mode == "callback-faults" || mode == "world") {
         faultInCallback = mode == "callback-faults";

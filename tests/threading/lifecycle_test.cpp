@@ -9,24 +9,18 @@ namespace {
 
 using Lifecycle = InProcessHost;
 
-WorldPlan Plan(int32_t w, int32_t h) {
-    WorldPlan plan(w, h, kOxygen, 300.0f, 1.0f);
-    for (int32_t x = 0; x < w; ++x) plan.at(x, 0) = CreateWorldCell{kWater, 0, 255, 132, 290.0f, 200.0f};
-    return plan;
-}
-
 // The second SIM_Initialize stops the running thread before it replaces
 // anything that thread may use (its start line goes through the logger).
 TEST_F(Lifecycle, InitializeAgainWhileRunning) {
     for (int round = 0; round < 20; ++round) {
-        ASSERT_NE(Start(Plan(16, 12)), nullptr);
+        ASSERT_NE(StartFloorAndWater(16, 12, 16), nullptr);
         if (round % 2 == 1) {
             EndFrame(1.0f);
             ASSERT_NE(Exchange(), nullptr);  // a cycle of five steps runs now
         }
         SetUp();  // SIM_Initialize again, and the tables
     }
-    ASSERT_NE(Start(Plan(16, 12)), nullptr);
+    ASSERT_NE(StartFloorAndWater(16, 12, 16), nullptr);
     const FrameResults* r = RunFrame(0.2f);
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(r->frameCount, 1);
@@ -34,7 +28,7 @@ TEST_F(Lifecycle, InitializeAgainWhileRunning) {
 }
 
 TEST_F(Lifecycle, LoadAgainWhileRunning) {
-    ASSERT_NE(Start(Plan(8, 6)), nullptr);
+    ASSERT_NE(StartFloorAndWater(8, 6, 8), nullptr);
     for (int round = 1; round < 10; ++round) {
         EndFrame(0.4f);
         ASSERT_NE(Exchange(), nullptr);  // the next load meets a running cycle

@@ -16,7 +16,6 @@ TEST_F(Stress, RandomTrafficNeverDeadlocks) {
     auto cell = [&] { return int32_t(rng() % uint32_t(24 * 16)); };
     uint32_t nextCallback = 1;
     uint32_t pendingDigs = 0;  // callbacks expected in the results of the next-but-one exchange
-    uint32_t inFlight = 0;
     uint32_t seenCallbacks = 0;
     uint32_t sentCallbacks = 0;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -57,7 +56,6 @@ TEST_F(Stress, RandomTrafficNeverDeadlocks) {
             ASSERT_NE(r, nullptr);
             seenCallbacks += uint32_t(r->cellCallbacksCount);
         }
-        (void)inFlight;
     }
     // Two more exchanges bring every closed frame's results back.
     EndFrame(0.0f);

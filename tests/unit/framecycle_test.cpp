@@ -102,7 +102,6 @@ TEST_F(FrameCycle, DtIsCheckedAndStepsPerCycleCapped) {
         {std::vector<float>(30, 2.0f), SIM_MAX_STEPS_PER_CYCLE, true},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.dts.front());
         ClearReports();
         const uint16_t before = ts::GetRuntime().simData->stepCounter;
         for (float dt : c.dts) EndFrame(dt);

@@ -106,7 +106,6 @@ TEST_F(MatterFixture, GasExchanges) {
 // booked in the slots of the walk's direction.
 TEST_F(MatterFixture, GasPressurePassWalksInItsDirection) {
     for (const int32_t dir : {1, -1}) {
-        SCOPED_TRACE(dir);
         auto world = Make(3, 1, kVacuum, 0.0f, 0.0f);
         Put(*world, 1, 1, kOxygen, 300.0f, 1.0f);
         world->Snapshot();
@@ -131,7 +130,6 @@ TEST_F(MatterFixture, GasPressurePassWalksInItsDirection) {
         float diagonal;
     } diagonals[] = {{kWater, 500.0f, 0.125f}, {kGranite, 500.0f, 0.0f}, {kOxygen, 1.0f, 0.0f}};
     for (const auto& k : diagonals) {
-        SCOPED_TRACE(int(k.side));
         auto world = Make(2, 2, kVacuum, 0.0f, 0.0f);
         Put(*world, 1, 1, kOxygen, 300.0f, 1.0f);
         Put(*world, 2, 1, k.side, 300.0f, k.side_mass);
@@ -171,7 +169,6 @@ TEST_F(MatterFixture, MixingPushesTheNeighbourOn) {
     // Water beside oil: the oil goes on through the gas beyond it (which
     // gives way), never into vacuum.
     for (const bool gasBeyond : {true, false}) {
-        SCOPED_TRACE(gasBeyond);
         auto world = Make(6, 6, kGranite, 300.0f, 1000.0f);
         Put(*world, 3, 3, kWater, 310.0f, 900.0f);
         Put(*world, 4, 3, kOil, 300.0f, 100.0f);
@@ -212,7 +209,6 @@ TEST_F(MatterFixture, LiquidFallsSwapsAndVanishes) {
         {kSink, 0.0f, 50.0f, kSink, 0.0f, kVacuum, 0.0f},
     };
     for (const auto& k : cases) {
-        SCOPED_TRACE(int(k.below));
         auto world = Make(1, 2, k.below, 300.0f, k.belowMass);
         Put(*world, 1, 2, kWater, 310.0f, k.waterMass);
         world->Snapshot();
@@ -283,7 +279,6 @@ TEST_F(MatterFixture, SettleDrawsUnderAFixedSeed) {
         {4242, kWater, 340.0f, 300.0f, kWater, kWater, 330.0f, 910374157u},
     };
     for (const auto& k : sinks) {
-        SCOPED_TRACE(k.seed);
         auto world = Make(1, 3, kGranite, 300.0f, 1000.0f);
         Put(*world, 1, 2, k.below, k.belowT, k.belowM);
         Put(*world, 1, 3, kWater, 300.0f, 100.0f);
@@ -313,7 +308,6 @@ TEST_F(MatterFixture, SettleDrawsUnderAFixedSeed) {
         {9024, 0, 1901348868u},      // 0.9005, 0.246, 0.273, 0.885
     };
     for (const auto& k : drifts) {
-        SCOPED_TRACE(k.seed);
         auto world = Make(3, 1, kCarbonDioxide, 290.0f, 1.0f);
         Put(*world, 2, 1, kOxygen, 300.0f, 1.0f);
         Put(*world, 3, 1, kCarbonDioxide, 280.0f, 1.0f);
@@ -334,7 +328,6 @@ TEST_F(MatterFixture, SettleDrawsUnderAFixedSeed) {
     elements.records[kWater].sublimateId = 88;
     elements.BuildDerivedTables();
     for (const uint32_t seed : {4242u, 9020u}) {
-        SCOPED_TRACE(seed);
         auto world = Make(1, 2, kGranite, 300.0f, 1000.0f);
         Put(*world, 1, 2, kWater, 300.0f, 500.0f);
         world->frameParameters.offGasChance = 0.5f;
@@ -400,7 +393,6 @@ TEST_F(MatterFixture, SpreadingSolidsFallInShares) {
     elements.records[kSand].minHorizontalFlow = 100.0f;
     elements.BuildDerivedTables();
     for (const uint8_t flags : {0, 1}) {
-        SCOPED_TRACE(int(flags));
         auto world = Make(3, 3, kVacuum, 0.0f, 0.0f);
         Put(*world, 2, 3, kSand, 290.0f, 900.0f);
         Put(*world, 2, 2, kGranite, 300.0f, 1000.0f);
@@ -431,7 +423,6 @@ TEST_F(MatterFixture, SpreadingSolidsFallInShares) {
 
 TEST_F(MatterFixture, PressureBreaksTwoWeakSolidsButNotThree) {
     for (int solids : {2, 3}) {
-        SCOPED_TRACE(solids);
         auto world = Make(3, 6, kVacuum, 0.0f, 0.0f);
         Put(*world, 2, 1, kWater, 300.0f, 1500.0f);  // ratio 1.5
         for (int i = 0; i < solids; ++i) {
@@ -524,7 +515,6 @@ TEST_F(ModifyFixture, LiquidThatFindsNoRoom) {
         {"cancel, less gas than water", 4.0f, false, false, kWater, 6.0f, 1000.0f},
     };
     for (const auto& k : cases) {
-        SCOPED_TRACE(k.name);
         auto world = Make(3, 3, kGranite, 300.0f, 1000.0f);
         Put(*world, 2, 1, kOxygen, 300.0f, k.gas);
         if (k.waterAbove) Put(*world, 2, 2, kWater, 300.0f, 300.0f);

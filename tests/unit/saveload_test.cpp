@@ -69,7 +69,6 @@ TEST_F(SaveLoad, SmallestWorldSaveLength) {
 TEST_F(SaveLoad, OldVersionsAndSanitising) {
     const uint32_t waterId = elements.records[kWater].id;
     for (int32_t version : {7, 8, 10, 11, 12}) {
-        SCOPED_TRACE(version);
         SIM_Shutdown();
         SetUp();
         tshost::SaveGame blob = Blob(5, 4, waterId, 300.0f, 100.0f);
@@ -165,7 +164,6 @@ TEST_F(SaveLoad, ReplacedElementIdsAndAverageTemperatureFix) {
     Send(SIM_MSG_LOAD_ELEMENT_TABLE, ElementTablePayload(elements.records, elements.elementNames));
     Send(SIM_MSG_LOAD_DISEASE_TABLE, DiseaseTablePayload(diseases, elements.count()));
     for (int32_t version : {10, 11}) {
-        SCOPED_TRACE(version);
         tshost::SaveGame blob = Blob(5, 5, elements.records[kGranite].id, 300.0f, 100.0f);
         blob.cells[6] = SavedCell{0x0280CF79u, 400.0f, 1.0f};       // read as steam
         blob.cells[12] = SavedCell{0x3FE0146Eu, 500.0f, 1.0f};      // averaged from its neighbours

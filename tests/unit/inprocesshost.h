@@ -33,11 +33,13 @@ protected:
         return false;
     }
 
+    static void ClearReports() {
+        std::lock_guard<std::mutex> guard(reportLock);
+        reports.clear();
+    }
+
     void SetUp() override {
-        {
-            std::lock_guard<std::mutex> guard(reportLock);
-            reports.clear();
-        }
+        ClearReports();
         SIM_Initialize(&Record);
         elements = StandardElements();
         diseases = StandardDiseases();

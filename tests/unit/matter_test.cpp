@@ -60,46 +60,45 @@ struct MatterFixture : ::testing::Test {
     static int32_t At(const ts::World& w, int32_t x, int32_t y) { return y * w.width + x; }
     static float Mass(const ts::World& w, int32_t x, int32_t y) { return w.updatedCells.mass[size_t(At(w, x, y))]; }
     static uint8_t Elem(const ts::World& w, int32_t x, int32_t y) { return w.updatedCells.elementIdx[size_t(At(w, x, y))]; }
+    static float Temp(const ts::World& w, int32_t x, int32_t y) { return w.updatedCells.temperature[size_t(At(w, x, y))]; }
+    static int32_t& Germs(ts::World& w, int32_t x, int32_t y) { return w.updatedCells.diseaseCount[size_t(At(w, x, y))]; }
+    // Germs of disease 0.
+    static void Infect(ts::World& w, int32_t x, int32_t y, int32_t n) {
+        w.updatedCells.diseaseIdx[size_t(At(w, x, y))] = 0;
+        Germs(w, x, y) = n;
+    }
 };
 
 TEST_F(MatterFixture, GasExchanges) {
+    // Germs go with the gas in proportion: an eighth of 100 moves, truncated.
     auto world = Make(3, 1, kVacuum, 0.0f, 0.0f);
     Put(*world, 1, 1, kOxygen, 300.0f, 1.0f);
+    Infect(*world, 1, 1, 100);
     Put(*world, 3, 1, kSink, 0.0f, 0.0f);
     world->Snapshot();
     EXPECT_FLOAT_EQ(ts::ExchangeGas(*world, At(*world, 1, 1), At(*world, 2, 1)), 0.125f);
     EXPECT_FLOAT_EQ(Mass(*world, 1, 1), 0.875f);
     EXPECT_FLOAT_EQ(Mass(*world, 2, 1), 0.125f);
     EXPECT_EQ(Elem(*world, 2, 1), kOxygen);
-    EXPECT_EQ(world->updatedCells.temperature[size_t(At(*world, 2, 1))], 300.0f);
+    EXPECT_EQ(Temp(*world, 2, 1), 300.0f);
+    EXPECT_EQ(Germs(*world, 1, 1), 88);
+    EXPECT_EQ(Germs(*world, 2, 1), 12);
     ASSERT_EQ(world->outputCollector.changedCells.size(), 1u);
 
-    // Germs go with the gas in proportion: an eighth of 100 moves, truncated.
-    auto germs = Make(2, 1, kVacuum, 0.0f, 0.0f);
-    Put(*germs, 1, 1, kOxygen, 300.0f, 1.0f);
-    germs->updatedCells.diseaseIdx[size_t(At(*germs, 1, 1))] = 0;
-    germs->updatedCells.diseaseCount[size_t(At(*germs, 1, 1))] = 100;
-    germs->Snapshot();
-    ts::ExchangeGas(*germs, At(*germs, 1, 1), At(*germs, 2, 1));
-    EXPECT_EQ(germs->updatedCells.diseaseCount[size_t(At(*germs, 1, 1))], 88);
-    EXPECT_EQ(germs->updatedCells.diseaseIdx[size_t(At(*germs, 2, 1))], 0);
-    EXPECT_EQ(germs->updatedCells.diseaseCount[size_t(At(*germs, 2, 1))], 12);
+    // The sink swallows what flows into it: an eighth per step at most.
+    world->Snapshot();
+    ts::ExchangeGas(*world, At(*world, 2, 1), At(*world, 3, 1));
+    EXPECT_FLOAT_EQ(Mass(*world, 2, 1), 0.125f * 0.875f);
+    EXPECT_EQ(Mass(*world, 3, 1), 0.0f);
+    EXPECT_EQ(Elem(*world, 3, 1), kSink);
 
     // Equal masses exchange nothing; two empty cells change nothing at all.
     auto even = Make(2, 1, kOxygen, 300.0f, 1.0f);
     EXPECT_EQ(ts::ExchangeGas(*even, At(*even, 1, 1), At(*even, 2, 1)), 0.0f);
     auto empty = Make(2, 1, kVacuum, 0.0f, 0.0f);
     EXPECT_EQ(ts::ExchangeGas(*empty, At(*empty, 1, 1), At(*empty, 2, 1)), 0.0f);
-    EXPECT_FALSE(std::isnan(empty->updatedCells.temperature[size_t(At(*empty, 2, 1))]));
+    EXPECT_FALSE(std::isnan(Temp(*empty, 2, 1)));
     EXPECT_TRUE(empty->outputCollector.changedCells.empty());
-
-    // The sink swallows what flows into it: an eighth per step at most.
-    world->Snapshot();
-    const float before = Mass(*world, 2, 1);
-    ts::ExchangeGas(*world, At(*world, 2, 1), At(*world, 3, 1));
-    EXPECT_FLOAT_EQ(Mass(*world, 2, 1), before * 0.875f);
-    EXPECT_EQ(Mass(*world, 3, 1), 0.0f);
-    EXPECT_EQ(Elem(*world, 3, 1), kSink);
 }
 
 // One kilogram of oxygen at the left of two vacuum cells, walked both ways:
@@ -107,7 +106,6 @@ TEST_F(MatterFixture, GasExchanges) {
 // booked in the slots of the walk's direction.
 TEST_F(MatterFixture, GasPressurePassWalksInItsDirection) {
     for (const int32_t dir : {1, -1}) {
-        SCOPED_TRACE(dir);
         auto world = Make(3, 1, kVacuum, 0.0f, 0.0f);
         Put(*world, 1, 1, kOxygen, 300.0f, 1.0f);
         world->Snapshot();
@@ -132,7 +130,6 @@ TEST_F(MatterFixture, GasPressurePassWalksInItsDirection) {
         float diagonal;
     } diagonals[] = {{kWater, 500.0f, 0.125f}, {kGranite, 500.0f, 0.0f}, {kOxygen, 1.0f, 0.0f}};
     for (const auto& k : diagonals) {
-        SCOPED_TRACE(int(k.side));
         auto world = Make(2, 2, kVacuum, 0.0f, 0.0f);
         Put(*world, 1, 1, kOxygen, 300.0f, 1.0f);
         Put(*world, 2, 1, k.side, 300.0f, k.side_mass);
@@ -155,33 +152,28 @@ TEST_F(MatterFixture, MixingPushesTheNeighbourOn) {
     Put(*gas, 3, 3, kCarbonDioxide, 350.0f, 1.5f);
     Put(*gas, 4, 3, kOxygen, 300.0f, 1.0f);
     Put(*gas, 5, 3, kVacuum, 0.0f, 0.0f);
-    gas->updatedCells.diseaseIdx[size_t(At(*gas, 3, 3))] = 0;
-    gas->updatedCells.diseaseCount[size_t(At(*gas, 3, 3))] = 80;
+    Infect(*gas, 3, 3, 80);
     gas->Snapshot();
     ts::GasMixingPass(*gas, 1);
     EXPECT_FLOAT_EQ(Mass(*gas, 3, 3), 1.3125f);
     EXPECT_EQ(Elem(*gas, 4, 3), kCarbonDioxide);
     EXPECT_FLOAT_EQ(Mass(*gas, 4, 3), 0.1875f);
-    EXPECT_EQ(gas->updatedCells.temperature[size_t(At(*gas, 4, 3))], 350.0f);
+    EXPECT_EQ(Temp(*gas, 4, 3), 350.0f);
     EXPECT_EQ(Elem(*gas, 5, 3), kOxygen);
     EXPECT_EQ(Mass(*gas, 5, 3), 1.0f);
-    EXPECT_EQ(gas->updatedCells.temperature[size_t(At(*gas, 5, 3))], 300.0f);
-    EXPECT_EQ(gas->updatedCells.diseaseCount[size_t(At(*gas, 3, 3))], 70);
-    EXPECT_EQ(gas->updatedCells.diseaseCount[size_t(At(*gas, 4, 3))], 10);
+    EXPECT_EQ(Germs(*gas, 3, 3), 70);
+    EXPECT_EQ(Germs(*gas, 4, 3), 10);
     EXPECT_FLOAT_EQ(gas->cellFlow[size_t(At(*gas, 3, 3))].f[3], -0.1875f);
     EXPECT_FLOAT_EQ(gas->cellFlow[size_t(At(*gas, 4, 3))].f[2], 0.1875f);
 
     // Water beside oil: the oil goes on through the gas beyond it (which
     // gives way), never into vacuum.
     for (const bool gasBeyond : {true, false}) {
-        SCOPED_TRACE(gasBeyond);
         auto world = Make(6, 6, kGranite, 300.0f, 1000.0f);
         Put(*world, 3, 3, kWater, 310.0f, 900.0f);
         Put(*world, 4, 3, kOil, 300.0f, 100.0f);
         Put(*world, 5, 3, gasBeyond ? kOxygen : kVacuum, 300.0f, gasBeyond ? 1.0f : 0.0f);
         Put(*world, 6, 3, kVacuum, 0.0f, 0.0f);
-        world->updatedCells.diseaseIdx[size_t(At(*world, 3, 3))] = 0;
-        world->updatedCells.diseaseCount[size_t(At(*world, 3, 3))] = 80;
         world->Snapshot();
         ts::LiquidMixingPass(*world, 1);
         if (!gasBeyond) {
@@ -192,44 +184,40 @@ TEST_F(MatterFixture, MixingPushesTheNeighbourOn) {
         EXPECT_FLOAT_EQ(Mass(*world, 3, 3), 787.5f);
         EXPECT_EQ(Elem(*world, 4, 3), kWater);
         EXPECT_FLOAT_EQ(Mass(*world, 4, 3), 112.5f);
-        EXPECT_EQ(world->updatedCells.temperature[size_t(At(*world, 4, 3))], 310.0f);
+        EXPECT_EQ(Temp(*world, 4, 3), 310.0f);
         EXPECT_EQ(Elem(*world, 5, 3), kOil);
-        EXPECT_EQ(Mass(*world, 5, 3), 100.0f);
         EXPECT_EQ(Elem(*world, 6, 3), kOxygen);
-        EXPECT_EQ(world->updatedCells.diseaseCount[size_t(At(*world, 3, 3))], 70);
-        EXPECT_EQ(world->updatedCells.diseaseCount[size_t(At(*world, 4, 3))], 10);
         // Both sideways cases book slot 0 of c and slot 1 of c - 1.
         EXPECT_FLOAT_EQ(world->cellFlow[size_t(At(*world, 3, 3))].f[0], -112.5f);
         EXPECT_FLOAT_EQ(world->cellFlow[size_t(At(*world, 2, 3))].f[1], 112.5f);
     }
 }
 
+// Water over another cell: it flows into water (0.5 x (1010 - 500) capped at
+// maxFlow 100), swaps with a gas and vanishes into a sink.
 TEST_F(MatterFixture, LiquidFallsSwapsAndVanishes) {
-    auto world = Make(1, 2, kOxygen, 300.0f, 1.0f);
-    Put(*world, 1, 2, kWater, 300.0f, 1000.0f);
-    Put(*world, 1, 1, kWater, 300.0f, 500.0f);
-    world->Snapshot();
-    ts::FlowLiquid(*world, At(*world, 1, 2));
-    // 0.5 x (1010 - 500) = 255, capped at maxFlow 100.
-    EXPECT_FLOAT_EQ(Mass(*world, 1, 1), 600.0f);
-    EXPECT_FLOAT_EQ(world->cellFlow[size_t(At(*world, 1, 2))].f[2], 100.0f);
-
-    auto overGas = Make(1, 2, kOxygen, 300.0f, 1.0f);
-    Put(*overGas, 1, 2, kWater, 310.0f, 200.0f);
-    overGas->Snapshot();
-    ts::FlowLiquid(*overGas, At(*overGas, 1, 2));
-    EXPECT_EQ(Elem(*overGas, 1, 1), kWater);
-    EXPECT_EQ(Mass(*overGas, 1, 1), 200.0f);
-    EXPECT_EQ(overGas->updatedCells.temperature[size_t(At(*overGas, 1, 1))], 310.0f);
-    EXPECT_EQ(Elem(*overGas, 1, 2), kOxygen);
-
-    auto overSink = Make(1, 2, kSink, 0.0f, 0.0f);
-    Put(*overSink, 1, 2, kWater, 300.0f, 50.0f);
-    overSink->Snapshot();
-    ts::FlowLiquid(*overSink, At(*overSink, 1, 2));
-    EXPECT_EQ(Elem(*overSink, 1, 2), kVacuum);
-    EXPECT_EQ(Mass(*overSink, 1, 2), 0.0f);
-    EXPECT_EQ(Mass(*overSink, 1, 1), 0.0f);
+    const struct {
+        uint8_t below;
+        float belowMass, waterMass;
+        uint8_t lower;
+        float lowerMass;
+        uint8_t upper;
+        float upperMass;
+    } cases[] = {
+        {kWater, 500.0f, 1000.0f, kWater, 600.0f, kWater, 900.0f},
+        {kOxygen, 1.0f, 200.0f, kWater, 200.0f, kOxygen, 1.0f},
+        {kSink, 0.0f, 50.0f, kSink, 0.0f, kVacuum, 0.0f},
+    };
+    for (const auto& k : cases) {
+        auto world = Make(1, 2, k.below, 300.0f, k.belowMass);
+        Put(*world, 1, 2, kWater, 310.0f, k.waterMass);
+        world->Snapshot();
+        ts::FlowLiquid(*world, At(*world, 1, 2));
+        EXPECT_EQ(Elem(*world, 1, 1), k.lower);
+        EXPECT_FLOAT_EQ(Mass(*world, 1, 1), k.lowerMass);
+        EXPECT_EQ(Elem(*world, 1, 2), k.upper);
+        EXPECT_FLOAT_EQ(Mass(*world, 1, 2), k.upperMass);
+    }
 }
 
 TEST_F(MatterFixture, SpillAtALedgeLeavesWherePermitted) {
@@ -291,7 +279,6 @@ TEST_F(MatterFixture, SettleDrawsUnderAFixedSeed) {
         {4242, kWater, 340.0f, 300.0f, kWater, kWater, 330.0f, 910374157u},
     };
     for (const auto& k : sinks) {
-        SCOPED_TRACE(k.seed);
         auto world = Make(1, 3, kGranite, 300.0f, 1000.0f);
         Put(*world, 1, 2, k.below, k.belowT, k.belowM);
         Put(*world, 1, 3, kWater, 300.0f, 100.0f);
@@ -300,8 +287,8 @@ TEST_F(MatterFixture, SettleDrawsUnderAFixedSeed) {
         EXPECT_EQ(Elem(*world, 1, 3), k.upper);
         EXPECT_EQ(Elem(*world, 1, 2), k.lower);
         if (k.t > 0.0f) {
-            EXPECT_FLOAT_EQ(world->updatedCells.temperature[size_t(At(*world, 1, 3))], k.t);
-            EXPECT_FLOAT_EQ(world->updatedCells.temperature[size_t(At(*world, 1, 2))], k.t);
+            EXPECT_FLOAT_EQ(Temp(*world, 1, 3), k.t);
+            EXPECT_FLOAT_EQ(Temp(*world, 1, 2), k.t);
         }
         EXPECT_EQ(world->randomSeed, k.seedAfter);
     }
@@ -321,7 +308,6 @@ TEST_F(MatterFixture, SettleDrawsUnderAFixedSeed) {
         {9024, 0, 1901348868u},      // 0.9005, 0.246, 0.273, 0.885
     };
     for (const auto& k : drifts) {
-        SCOPED_TRACE(k.seed);
         auto world = Make(3, 1, kCarbonDioxide, 290.0f, 1.0f);
         Put(*world, 2, 1, kOxygen, 300.0f, 1.0f);
         Put(*world, 3, 1, kCarbonDioxide, 280.0f, 1.0f);
@@ -342,7 +328,6 @@ TEST_F(MatterFixture, SettleDrawsUnderAFixedSeed) {
     elements.records[kWater].sublimateId = 88;
     elements.BuildDerivedTables();
     for (const uint32_t seed : {4242u, 9020u}) {
-        SCOPED_TRACE(seed);
         auto world = Make(1, 2, kGranite, 300.0f, 1000.0f);
         Put(*world, 1, 2, kWater, 300.0f, 500.0f);
         world->frameParameters.offGasChance = 0.5f;
@@ -354,17 +339,13 @@ TEST_F(MatterFixture, SettleDrawsUnderAFixedSeed) {
         u.mass[above] = 0.0f;
         world->randomSeed = seed;
         ts::SettleCell(*world, At(*world, 1, 2));
-        if (seed == 9020u) {  // draw 0.9001
-            EXPECT_EQ(u.elementIdx[above], kVacuum);
-            EXPECT_EQ(Mass(*world, 1, 2), 500.0f);
-            continue;
-        }
-        EXPECT_EQ(u.elementIdx[above], kSteam);  // draw 0.424
+        const bool offGas = seed == 4242u;  // draw 0.424; 9020 draws 0.9001
+        EXPECT_EQ(u.elementIdx[above], offGas ? kSteam : kVacuum);
+        EXPECT_FLOAT_EQ(Mass(*world, 1, 2), offGas ? 499.5f : 500.0f);
+        ASSERT_EQ(world->outputCollector.sublimationEvents.size(), offGas ? 1u : 0u);
+        if (!offGas) continue;
         EXPECT_FLOAT_EQ(u.mass[above], 0.5f);
         EXPECT_EQ(u.temperature[above], 300.0f);
-        EXPECT_FLOAT_EQ(Mass(*world, 1, 2), 499.5f);
-        ASSERT_EQ(world->outputCollector.sublimationEvents.size(), 1u);
-        EXPECT_EQ(world->outputCollector.sublimationEvents[0].gameCell, 1);
         EXPECT_EQ(world->outputCollector.sublimationEvents[0].sublimateId, 88u);
     }
 }
@@ -380,12 +361,12 @@ TEST_F(MatterFixture, BoilingAndMeltingByHotNeighbours) {
     ts::SettleCell(*boil, At(*boil, 2, 2));
     EXPECT_EQ(Elem(*boil, 2, 2), kSteam);
     EXPECT_EQ(Mass(*boil, 2, 2), 5.0f);
-    EXPECT_EQ(boil->updatedCells.temperature[size_t(At(*boil, 2, 2))], 375.5f);
+    EXPECT_EQ(Temp(*boil, 2, 2), 375.5f);
     EXPECT_FLOAT_EQ(Mass(*boil, 1, 2), 7.5f);
     EXPECT_FLOAT_EQ(Mass(*boil, 3, 2), 7.5f);
     // Q = (372.5 + 3 - 300) x 4.179 x 5 from the granite's 1000 x 0.79 kJ/K.
     const double q = 75.5 * 4.179 * 5.0;
-    EXPECT_NEAR(boil->updatedCells.temperature[size_t(At(*boil, 2, 1))], (790.0 * 600.0 - q) / 790.0, 1e-3);
+    EXPECT_NEAR(Temp(*boil, 2, 1), (790.0 * 600.0 - q) / 790.0, 1e-3);
 
     auto melt = Make(1, 3, kVacuum, 0.0f, 0.0f);
     Put(*melt, 1, 1, kIce, 250.0f, 100.0f);
@@ -395,10 +376,10 @@ TEST_F(MatterFixture, BoilingAndMeltingByHotNeighbours) {
     // may leave the grid, so the oxygen gives way upward.
     EXPECT_EQ(Elem(*melt, 1, 2), kWater);
     EXPECT_EQ(Mass(*melt, 1, 2), 5.0f);
-    EXPECT_EQ(melt->updatedCells.temperature[size_t(At(*melt, 1, 2))], 275.5f);
+    EXPECT_EQ(Temp(*melt, 1, 2), 275.5f);
     EXPECT_EQ(Mass(*melt, 1, 1), 95.0f);
     EXPECT_EQ(Elem(*melt, 1, 3), kOxygen);
-    EXPECT_EQ(melt->updatedCells.temperature[size_t(At(*melt, 1, 3))], 1000.0f);
+    EXPECT_EQ(Temp(*melt, 1, 3), 1000.0f);
 }
 
 // An unstable solid on a floor: with world flag bit 0 it spreads half its
@@ -408,7 +389,6 @@ TEST_F(MatterFixture, SpreadingSolidsFallInShares) {
     elements.records[kSand].minHorizontalFlow = 100.0f;
     elements.BuildDerivedTables();
     for (const uint8_t flags : {0, 1}) {
-        SCOPED_TRACE(int(flags));
         auto world = Make(3, 3, kVacuum, 0.0f, 0.0f);
         Put(*world, 2, 3, kSand, 290.0f, 900.0f);
         Put(*world, 2, 2, kGranite, 300.0f, 1000.0f);
@@ -439,7 +419,6 @@ TEST_F(MatterFixture, SpreadingSolidsFallInShares) {
 
 TEST_F(MatterFixture, PressureBreaksTwoWeakSolidsButNotThree) {
     for (int solids : {2, 3}) {
-        SCOPED_TRACE(solids);
         auto world = Make(3, 6, kVacuum, 0.0f, 0.0f);
         Put(*world, 2, 1, kWater, 300.0f, 1500.0f);  // ratio 1.5
         for (int i = 0; i < solids; ++i) {
@@ -496,25 +475,20 @@ TEST_F(ModifyFixture, AddByPhase) {
     Put(*world, 2, 2, kOxygen, 300.0f, 2.0f);
     Modify(*world, 5, kOxygen, 5.0f, 400.0f, SIM_REPLACE_ADD);  // same gas: mixes
     EXPECT_FLOAT_EQ(Mass(*world, 3, 2), 10.0f);
-    EXPECT_FLOAT_EQ(world->updatedCells.temperature[size_t(At(*world, 3, 2))], 350.0f);
+    EXPECT_FLOAT_EQ(Temp(*world, 3, 2), 350.0f);
     Modify(*world, 0, kOxygen, 5.0f, 300.0f, SIM_REPLACE_ADD);  // into a solid: cancels
     EXPECT_EQ(Elem(*world, 1, 1), kGranite);
     EXPECT_FLOAT_EQ(Mass(*world, 1, 1), 95.0f);
-    // A liquid into a solid: the first open neighbour (left, right, below, above) takes it.
-    Modify(*world, 1, kWater, 10.0f, 300.0f, SIM_REPLACE_ADD);
-    EXPECT_EQ(Elem(*world, 3, 1), kWater);
-    EXPECT_FLOAT_EQ(Mass(*world, 3, 1), 10.0f);
     // Removing 3 kg of a gas from 2 kg of another gas leaves vacuum.
     Modify(*world, 4, kCarbonDioxide, -3.0f, 300.0f, SIM_REPLACE_ADD);
     EXPECT_EQ(Elem(*world, 2, 2), kVacuum);
-    // A liquid of mass 0 and replace type 7 change nothing but list their callbacks.
+    // A liquid of mass 0 changes nothing but lists its callback (an unknown
+    // replace type is the end-to-end refusal test's).
     world->outputCollector.cellCallbacks.clear();
     Modify(*world, 3, kWater, 0.0f, 300.0f, SIM_REPLACE_ADD, 0, 11);
-    Modify(*world, 3, kWater, 5.0f, 300.0f, 7, 0, 12);
     EXPECT_EQ(Elem(*world, 1, 2), kOxygen);
     EXPECT_FLOAT_EQ(Mass(*world, 1, 2), 5.0f);
-    ASSERT_EQ(world->outputCollector.cellCallbacks.size(), 2u);
-    EXPECT_EQ(world->outputCollector.cellCallbacks[1], 12u);
+    ASSERT_EQ(world->outputCollector.cellCallbacks.size(), 1u);
 }
 
 // 10 kg of water added to (2, 1) of a granite box whose gas cannot be pushed
@@ -536,7 +510,6 @@ TEST_F(ModifyFixture, LiquidThatFindsNoRoom) {
         {"cancel, less gas than water", 4.0f, false, false, kWater, 6.0f, 1000.0f},
     };
     for (const auto& k : cases) {
-        SCOPED_TRACE(k.name);
         auto world = Make(3, 3, kGranite, 300.0f, 1000.0f);
         Put(*world, 2, 1, kOxygen, 300.0f, k.gas);
         if (k.waterAbove) Put(*world, 2, 2, kWater, 300.0f, 300.0f);
@@ -561,7 +534,7 @@ TEST_F(ModifyFixture, StackingAndInPlaceSolids) {
     EXPECT_FLOAT_EQ(Mass(*world, 1, 1), 1000.0f);
     EXPECT_EQ(Elem(*world, 1, 2), kGranite);
     EXPECT_FLOAT_EQ(Mass(*world, 1, 2), 20.0f);
-    EXPECT_EQ(world->updatedCells.temperature[size_t(At(*world, 1, 2))], 350.0f);
+    EXPECT_EQ(Temp(*world, 1, 2), 350.0f);
     // The sink above swallows what does not fit.
     Modify(*world, 1, kGranite, 2000.0f, 350.0f, SIM_REPLACE_ADD, 0);
     EXPECT_EQ(Elem(*world, 1, 3), kSink);
@@ -570,22 +543,6 @@ TEST_F(ModifyFixture, StackingAndInPlaceSolids) {
     Modify(*open, 1, kGranite, 50.0f, 300.0f, SIM_REPLACE_ADD, 1);
     EXPECT_EQ(Elem(*open, 2, 1), kGranite);
     EXPECT_FLOAT_EQ(Mass(*open, 2, 1), 50.0f);
-}
-
-TEST_F(ModifyFixture, ClampsKeepTheCellInvariant) {
-    ts::GetRuntime().callback.store(nullptr);
-    auto world = Make(3, 1, kOxygen, 300.0f, 1.0f);
-    Modify(*world, 0, kWater, 50.0f, 12000.0f, SIM_REPLACE_ADD);
-    EXPECT_EQ(Elem(*world, 1, 1), kWater);
-    EXPECT_EQ(Mass(*world, 1, 1), 50.0f);
-    EXPECT_LT(world->updatedCells.temperature[size_t(At(*world, 1, 1))], SIM_MAX_TEMPERATURE);
-    EXPECT_GT(world->updatedCells.temperature[size_t(At(*world, 1, 1))], 9999.0f);
-    Modify(*world, 1, kGranite, 10.0f, -5.0f, SIM_REPLACE_REPLACE);
-    EXPECT_GT(world->updatedCells.temperature[size_t(At(*world, 2, 1))], 0.0f);
-    // Non-finite values are refused.
-    Modify(*world, 2, kGranite, NAN, 300.0f, SIM_REPLACE_REPLACE);
-    Modify(*world, 2, kGranite, 5.0f, INFINITY, SIM_REPLACE_REPLACE);
-    EXPECT_EQ(Elem(*world, 3, 1), kOxygen);
 }
 
 // A mixed closed box: gases, liquids, an unstable solid, temperature

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "scenes/scenes.h"
 #include "simlib/simframemanager.h"
 #include "unit/testtables.h"
 
@@ -10,19 +9,10 @@ namespace {
 using ts::EnqueueResult;
 using ts::SimFrameManager;
 
-TEST(SimFrameManager, QueuesByIdAndClosesFrames) {
+// (Queued messages applied through the frame cycle are the frame cycle tests'.)
+TEST(SimFrameManager, TheLaterParametersWinAndEndFrameCloses) {
     SimFrameManager frames;
-    const SetCellInsulationPayload insulation{3, 0.5f};
-    const DigCellPayload dig{4, 77, 0, {0, 0, 0}};
-    EXPECT_EQ(frames.EnqueueMessage(SIM_MSG_SET_CELL_INSULATION, &insulation, sizeof insulation),
-              EnqueueResult::Handled);
-    EXPECT_EQ(frames.EnqueueMessage(SIM_MSG_DIG_CELL, &dig, sizeof dig), EnqueueResult::Handled);
-    EXPECT_EQ(frames.EnqueueMessage(SIM_MSG_DIG_CELL, &dig, sizeof dig), EnqueueResult::Handled);
     ts::PendingFrame& frame = frames.currentFrame();
-    EXPECT_EQ(frame.queue(ts::kSetCellInsulation).count(), 1u);
-    EXPECT_EQ(frame.queue(ts::kDigCell).count(), 2u);
-    EXPECT_EQ(frame.queue(ts::kDigCell).Get<DigCellPayload>(1).callbackId, 77u);
-
     // Two SetFrameParameters in one frame: the later one wins.
     SetFrameParametersPayload p1{1, 2, 3, 4, 5}, p2{6, 7, 8, 9, 10};
     frames.EnqueueMessage(SIM_MSG_SET_FRAME_PARAMETERS, &p1, sizeof p1);
@@ -67,31 +57,6 @@ TEST(SimFrameManager, RegionAtTheLimitsOfI32Saturates) {
     EXPECT_EQ(frame.region.minY, INT32_MAX);
     EXPECT_EQ(frame.region.maxX, INT32_MAX);
     EXPECT_EQ(frame.region.maxY, INT32_MAX);
-}
-
-TEST(SimFrameManager, BacklogMergesBeyondThirtyFrames) {
-    SimFrameManager frames;
-    const SetCellInsulationPayload insulation{0, 1.0f};
-    for (int i = 0; i < 35; ++i) {
-        frames.EnqueueMessage(SIM_MSG_SET_CELL_INSULATION, &insulation, sizeof insulation);
-        const EndFramePayload end{0.1f * float(i + 1), 0, 0, 1, 1};
-        frames.EnqueueMessage(SIM_MSG_END_FRAME, &end, sizeof end);
-    }
-    EXPECT_EQ(frames.readyCount(), 30u);
-    // Frames 31..35 merged into the current frame with the last dt.
-    EXPECT_EQ(frames.currentFrame().queue(ts::kSetCellInsulation).count(), 5u);
-    EXPECT_FLOAT_EQ(frames.currentFrame().dt, 3.5f);
-
-    EXPECT_EQ(frames.TakeReadyFrames(), 0u);  // nothing released yet
-    frames.ReleaseReadyFrames();
-    EXPECT_EQ(frames.TakeReadyFrames(), 30u);
-    EXPECT_EQ(frames.readyCount(), 0u);
-    auto world = tsscene::Uniform(StandardElements(), StandardDiseases(), 1, 1, kGranite, 300.0f, 1.0f);
-    ts::FloodFill fill;
-    for (int i = 0; i < 30; ++i)
-        EXPECT_FLOAT_EQ(ts::ApplyPendingFrame(*world, frames.takenFrame(size_t(i)), fill), 0.1f * float(i + 1));
-    frames.RetireAppliedFrames();
-    EXPECT_EQ(frames.TakeReadyFrames(), 0u);
 }
 
 }  // namespace

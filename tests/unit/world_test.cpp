@@ -33,47 +33,6 @@ TEST(World, GeometryAndConversions) {
     EXPECT_EQ(world.PackedPosition(2 * 7 + 3), (2u << 16) | 3u);
 }
 
-TEST(World, CreationValues) {
-    const auto elements = StandardElements();
-    const auto diseases = StandardDiseases();
-    ts::World world(6, 4, 0, elements, diseases);
-    EXPECT_EQ(world.vacuumElementIdx, kVacuum);
-    EXPECT_EQ(world.sinkElementIdx, kSink);
-    EXPECT_EQ(world.borderElementIdx, kBorder);
-    for (const ts::CellArrays* a : {&world.cells, &world.updatedCells}) {
-        ASSERT_EQ(a->size(), 24u);
-        for (size_t c = 0; c < 24; ++c) {
-            EXPECT_EQ(a->elementIdx[c], 255);
-            EXPECT_EQ(a->insulation[c], 255);
-            EXPECT_EQ(a->strengthModifier[c], 132);
-            EXPECT_EQ(a->diseaseIdx[c], 255);
-            EXPECT_EQ(a->mass[c], 0.0f);
-        }
-    }
-    EXPECT_EQ(world.cellDirtyMask[5], 31);
-    EXPECT_TRUE(world.cellByteGrid.empty());
-    EXPECT_EQ(world.releasePermit.size(), 8u);
-    EXPECT_EQ(world.activeRegion.maxX, 5);
-    EXPECT_EQ(world.activeRegion.maxY, 3);
-    EXPECT_EQ(world.frameParameters.offGasChance, 0.01f);
-    EXPECT_EQ(world.components.size(), 6u);
-    EXPECT_EQ(world.components[2]->kind(), ts::ComponentKind::ElementChunk);
-}
-
-TEST(World, NextRandomSequence) {
-    const auto elements = StandardElements();
-    const auto diseases = StandardDiseases();
-    ts::World world(3, 3, 0, elements, diseases);
-    world.randomSeed = 1;
-    // seed 1 -> 1*214013+2531011 = 2745024 -> (2745024 >> 16) & 0x7fff = 41.
-    EXPECT_EQ(world.NextRandom(), 41);
-    uint32_t seed = 2745024u;
-    for (int i = 0; i < 1000; ++i) {
-        seed = seed * 214013u + 2531011u;
-        ASSERT_EQ(world.NextRandom(), int32_t((seed >> 16) & 0x7FFF));
-    }
-}
-
 TEST(World, SnapshotAndMarkCellChanged) {
     const auto elements = StandardElements();
     const auto diseases = StandardDiseases();

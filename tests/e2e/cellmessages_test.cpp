@@ -54,12 +54,10 @@ TEST_F(CellMessages, LiquidIntoASolidCellMeetsWhatItsNeighbourHolds) {
     for (size_t i = 0; i < std::size(cases); ++i) {
         SCOPED_TRACE(cases[i].name);
         const int32_t y = int32_t(i) * 2;
-        EXPECT_EQ(r.elementIdx()[size_t(Cell(0, y))], E("Granite"));
-        EXPECT_FLOAT_EQ(r.mass()[size_t(Cell(0, y))], 100.0f);
-        EXPECT_EQ(r.elementIdx()[size_t(Cell(1, y))], E("Water"));
-        EXPECT_FLOAT_EQ(r.mass()[size_t(Cell(1, y))], cases[i].water);
-        EXPECT_EQ(r.elementIdx()[size_t(Cell(2, y))], E(cases[i].pushed));
-        EXPECT_FLOAT_EQ(r.mass()[size_t(Cell(2, y))], cases[i].pushedMass);
+        const auto cell = [&](int32_t x) { return std::tuple(r.elementIdx()[size_t(Cell(x, y))], r.mass()[size_t(Cell(x, y))]); };
+        EXPECT_EQ(cell(0), std::tuple(E("Granite"), 100.0f));
+        EXPECT_EQ(cell(1), std::tuple(E("Water"), cases[i].water));
+        EXPECT_EQ(cell(2), std::tuple(E(cases[i].pushed), cases[i].pushedMass));
     }
     EXPECT_EQ(Reports(), 0u);
 }

@@ -332,10 +332,8 @@ TEST_F(Tessel, RecordedPageDecodesEveryFrameAndShowsTheHoveredCell) {
     ASSERT_EQ(std::system(cmd.c_str()), 0);
     const std::string text = ReadFile(dom);
     EXPECT_EQ(Attribute(text, "body", "data-state"), "ready") << Attribute(text, "body", "data-error");
-    EXPECT_EQ(Attribute(text, "body", "data-frames"), "13");
-    EXPECT_EQ(Attribute(text, "body", "data-decoded-frames"), "13");
-    EXPECT_EQ(Attribute(text, "body", "data-frame"), "12");
-    EXPECT_EQ(Attribute(text, "body", "data-view"), "germs");
+    for (const auto& [name, value] : {std::pair{"data-frames", "13"}, {"data-decoded-frames", "13"}, {"data-frame", "12"}, {"data-view", "germs"}})
+        EXPECT_EQ(Attribute(text, "body", name), value) << name;
 
     // The hovered cell shows what the run left there, as the saved world holds it.
     const tshost::SaveGame s = ReadSave(after);

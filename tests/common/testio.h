@@ -1,11 +1,17 @@
 // Reading back what the library, the host kit and the tools wrote: values out
-// of bytes and the output of a command.
+// of bytes, files and the output of a command.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,14 +42,37 @@ T At(const std::vector<uint8_t>& bytes, std::size_t offset) {
     return At<T>(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), offset);
 }
 
-// Standard output of a shell command ("" when it cannot start).
-inline std::string CommandOutput(const std::string& command) {
+// A directory of its own for one test, removed with what it holds.
+struct TempDir {
+    std::filesystem::path path;
+    TempDir() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "tesselsim-test-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+        path = pattern;
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+};
+
+// The whole file ("" when it cannot be read).
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Standard output of a shell command ("" when it cannot start); `status` gets pclose's status.
+inline std::string CommandOutput(const std::string& command, int* status = nullptr) {
     std::string output;
     if (FILE* pipe = popen(command.c_str(), "r")) {
         char buffer[4096];
         std::size_t n;
         while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
-        pclose(pipe);
+        const int ended = pclose(pipe);
+        if (status != nullptr) *status = ended;
     }
     return output;
 }

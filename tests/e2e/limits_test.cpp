@@ -6,9 +6,10 @@
 
 #include <sys/wait.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <map>
+
+#include "common/testio.h"
 #include <sstream>
 #include <string>
 
@@ -29,11 +30,7 @@ struct ChildOutput {
 ChildOutput RunLimitedHost(const std::string& mode) {
     const auto program = std::filesystem::read_symlink("/proc/self/exe").parent_path() / "limited_host";
     ChildOutput run;
-    FILE* pipe = popen((program.string() + " " + mode + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) return run;
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) run.output += buffer;
-    run.status = pclose(pipe);
+    run.output = tstest::CommandOutput(program.string() + " " + mode + " 2>&1", &run.status);
     std::istringstream lines(run.output);
     for (std::string line; std::getline(lines, line);) {
         const auto eq = line.find('=');

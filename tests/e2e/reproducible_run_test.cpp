@@ -71,8 +71,6 @@ TEST_F(ReproMessages, HashTellsOneCellApartAndRefusalsAreZero) {
     };
     const uint64_t base = hashOf(w, 5);
     EXPECT_NE(base, 0u);
-    EXPECT_EQ(hashOf(w, 5), base);
-    EXPECT_NE(hashOf(w, 6), base);
     tshost::WorldLayout changed = w;
     changed.at(3, 2).temperature = 295.5f;
     EXPECT_NE(hashOf(changed, 5), base);

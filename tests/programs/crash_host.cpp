@@ -1,17 +1,9 @@
-// A host that crashes on purpose, for the crash-report tests.
-//
-//   crash_host trap         SIM_DebugCrash with a host callback
-//   crash_host trap-quiet   SIM_DebugCrash without a host callback
-//   crash_host segv         a write to a page without access, with a host callback
-//   crash_host callback-faults  SIM_DebugCrash, and the host callback itself faults
-//   crash_host two-threads  a second thread traps while the first one's report runs
-//   crash_host world        SIM_DebugCrash while a world runs (sim thread and pool
-//                           worker), beside a host thread that blocks every signal
-//
-// It prints "crash-line=N", the source line of the crashing call, and its
-// callback prints what the library hands it: "code=", "dump=" and the call
-// stack between "stack<<" and ">>stack"; in world mode the threads of the
-// process before the crash, as "tid name" lines between "threads<<" and ">>threads".
+// A host that crashes on purpose, for the crash-report tests (the modes are
+// listed in main). It prints "crash-line=N", the source line of the crashing
+// call; its callback prints "code=", "dump=" and the stack between "stack<<"
+// and ">>stack"; in world mode (a running world, and a host thread that blocks
+// every signal) the threads before the crash as "tid name" lines between
+// "threads<<" and ">>threads".
 #include <pthread.h>
 #include <sys/mman.h>
 #include <sys/syscall.h>

@@ -11,6 +11,7 @@
 #include <ucontext.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -35,15 +36,11 @@ TEST(CrashTime, CivilTimeMatchesTheCLibraryAcrossLeapYearsAndEpochs) {
                                1583244309 /* 2020-03-03 14:05:09 */, 253402300799 /* 9999-12-31 */};
     auto check = [](int64_t t) {
         const std::time_t value = static_cast<std::time_t>(t);
-        std::tm expected{};
-        ASSERT_NE(gmtime_r(&value, &expected), nullptr);
-        const ts::CivilTime got = ts::CivilTimeOf(t);
-        ASSERT_EQ(got.year, expected.tm_year + 1900) << t;
-        ASSERT_EQ(got.month, expected.tm_mon + 1) << t;
-        ASSERT_EQ(got.day, expected.tm_mday) << t;
-        ASSERT_EQ(got.hour, expected.tm_hour) << t;
-        ASSERT_EQ(got.minute, expected.tm_min) << t;
-        ASSERT_EQ(got.second, expected.tm_sec) << t;
+        std::tm e{};
+        ASSERT_NE(gmtime_r(&value, &e), nullptr);
+        const ts::CivilTime g = ts::CivilTimeOf(t);
+        ASSERT_EQ((std::array{g.year, g.month, g.day, g.hour, g.minute, g.second}),
+                  (std::array{e.tm_year + 1900, e.tm_mon + 1, e.tm_mday, e.tm_hour, e.tm_min, e.tm_sec})) << t;
     };
     for (const int64_t t : samples) check(t);
     // Spread over four centuries on both sides of 1970, with odd steps.
@@ -106,17 +103,6 @@ void CountHostSignal(int) { ++hostSignals; }
 
 pid_t ThreadId() { return static_cast<pid_t>(syscall(SYS_gettid)); }
 
-bool OnStackOf(std::thread& thread, uint64_t address) {
-    pthread_attr_t attributes;
-    if (pthread_getattr_np(thread.native_handle(), &attributes) != 0) return false;
-    void* low = nullptr;
-    std::size_t size = 0;
-    pthread_attr_getstack(&attributes, &low, &size);
-    pthread_attr_destroy(&attributes);
-    const auto start = reinterpret_cast<uint64_t>(low);
-    return address >= start && address < start + size;
-}
-
 TEST(ProcessThreads, GatheredThreadsStandStillUntilReleasedAndOneThatCannotAnswerIsStillDescribed) {
     // The host's own handler for the request signal, there before any gathering.
     struct sigaction host {};
@@ -171,13 +157,9 @@ TEST(ProcessThreads, GatheredThreadsStandStillUntilReleasedAndOneThatCannotAnswe
     }
     ASSERT_NE(busyThread, nullptr);
     ASSERT_NE(deafThread, nullptr);
-    EXPECT_EQ(busyThread->registers, ts::ThreadRegisters::kFull);
-    EXPECT_TRUE(busyThread->hasFpu);
-    EXPECT_TRUE(OnStackOf(busy, static_cast<uint64_t>(busyThread->gregs[REG_RSP])));
-    EXPECT_EQ(std::string(busyThread->name), "tesselsim_unit_");  // the kernel keeps 15 characters
+    // Each thread's stack pointer and name are the dump's end-to-end test; here how much it answered.
+    EXPECT_TRUE(busyThread->registers == ts::ThreadRegisters::kFull && busyThread->hasFpu);
     EXPECT_EQ(deafThread->registers, ts::ThreadRegisters::kStackAndPc);
-    EXPECT_TRUE(OnStackOf(deaf, static_cast<uint64_t>(deafThread->gregs[REG_RSP])));
-    EXPECT_NE(deafThread->gregs[REG_RIP], 0);
 
     // The signal from anyone else still reaches the host's handler.
     pthread_kill(pthread_self(), ts::ThreadRequestSignal());

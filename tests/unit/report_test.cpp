@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <mutex>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -49,23 +50,19 @@ TEST_F(ReportTest, MessageLocationAndCallStack) {
     ASSERT_FALSE(stack.empty());
     EXPECT_NE(stack.substr(0, stack.find('\n')).find("report_test.cpp:" + std::to_string(line)), std::string::npos)
         << stack;
-    EXPECT_NE(stack.back(), '\n');
-    EXPECT_NE(stack.front(), '\n');
+    EXPECT_TRUE(std::regex_match(stack, std::regex(R"(([^\n:]+:\d+\n)*[^\n:]+:\d+)"))) << stack;
     EXPECT_TRUE(TS_CHECK(2 + 2 == 4));
     EXPECT_EQ(gSeen.size(), 1u);
 }
 
-TEST_F(ReportTest, LongMessagesAreCutTo255Characters) {
-    const std::string longText(400, 'x');
-    TS_WARN("%s-tail", longText.c_str());
+// Long messages are cut to 255 characters; without a callback nobody is called.
+TEST_F(ReportTest, LongMessagesAreCutAndNoCallbackNoCall) {
+    TS_WARN("%s-tail", std::string(400, 'x').c_str());
     ASSERT_EQ(gSeen.size(), 1u);
     EXPECT_EQ(gSeen[0].message, std::string(255, 'x'));
-}
-
-TEST_F(ReportTest, NoCallbackNoCall) {
     ts::GetRuntime().callback.store(nullptr);
     TS_WARN("nobody listens");
-    EXPECT_TRUE(gSeen.empty());
+    EXPECT_EQ(gSeen.size(), 1u);
 }
 
 // The channel knows only its sink: another sink gets the report with its own
@@ -105,10 +102,8 @@ TEST_F(ReportTest, ThreadsReportTheirOwnMessages) {
     for (const Seen& s : gSeen) {
         int t = -1, i = -1;
         ASSERT_EQ(std::sscanf(s.message.c_str(), "thread %d report %d", &t, &i), 2) << s.message;
-        ASSERT_GE(t, 0);
-        ASSERT_LT(t, kThreads);
-        EXPECT_EQ(i, next[size_t(t)]++);
-        EXPECT_EQ(s.message, "thread " + std::to_string(t) + " report " + std::to_string(i));
+        ASSERT_TRUE(t >= 0 && t < kThreads) << s.message;
+        EXPECT_EQ(s.message, "thread " + std::to_string(t) + " report " + std::to_string(next[size_t(t)]++));
     }
 }
 

@@ -4,16 +4,14 @@
 // break the JSON with.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "common/testio.h"
 #include "diagnostics/sysinfo.h"
 
 namespace {
@@ -23,16 +21,6 @@ using Json = nlohmann::ordered_json;
 
 class FakeMachine {
 public:
-    FakeMachine() {
-        std::string pattern = (fs::temp_directory_path() / "tesselsim-machine-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        root_ = pattern;
-    }
-    ~FakeMachine() {
-        std::error_code ignored;
-        fs::remove_all(root_, ignored);
-    }
-
     void Write(const std::string& path, const std::string& content) {
         const fs::path full = root_ / path;
         fs::create_directories(full.parent_path());
@@ -54,7 +42,8 @@ public:
     }
 
 private:
-    fs::path root_;
+    tstest::TempDir dir_;
+    const fs::path& root_ = dir_.path;
 };
 
 // One SMBIOS memory device record (type 17) with the given size words.
@@ -121,84 +110,40 @@ constexpr uint32_t kEdxSse = 1u << 25, kEdxSse2 = 1u << 26;
 constexpr uint32_t kEcxSse3 = 1u << 0, kEcxSsse3 = 1u << 9, kEcxSse41 = 1u << 19, kEcxSse42 = 1u << 20,
                    kEcxAvx = 1u << 28;
 
-std::vector<std::string> Keys(const Json& object) {
-    std::vector<std::string> keys;
-    for (const auto& item : object.items()) keys.push_back(item.key());
-    return keys;
-}
-
+// The whole text, members in order, compared with what the made-up machine
+// must give: strings escaped (a control character as \u0001, a byte that is
+// not UTF-8 replaced), the empty memory slot left out, four cores of two
+// packages, the fastest clock seen when no rated maximum is there; and with
+// the firmware, devices and os-release removed, what the kernel always has.
 TEST(SystemInfo, DescribesTheMachineInOrderFromTheKernelsFiles) {
-    FakeMachine m;
-    LayOutMachine(m);
-    const uint32_t ecx = kEcxSse3 | kEcxSsse3 | kEcxSse41 | kEcxSse42;  // no AVX
-    const std::string text = ts::DescribeMachine(m.Sources(ecx, kEdxSse | kEdxSse2));
-    ASSERT_TRUE(Json::accept(text)) << text;
-    const Json machine = Json::parse(text);
-    EXPECT_EQ(text, machine.dump());  // one line, no layout white space
-
-    EXPECT_EQ(Keys(machine), (std::vector<std::string>{"OS", "CPU", "RAM0", "RAM1", "RAM2", "GPU0", "GPU1", "SOUND0",
-                                                       "SOUND1"}));
-    const Json& os = machine["OS"];
-    EXPECT_EQ(Keys(os), (std::vector<std::string>{"name", "version", "architecture", "platformSpecific"}));
-    EXPECT_EQ(os["name"], "Test \"Quoted\" OS \\ 1");
-    EXPECT_EQ(os["version"], "6.1.0-test");
-    EXPECT_EQ(os["platformSpecific"], "#1 SMP \"quoted\" build");
-
-    const Json& cpu = machine["CPU"];
-    EXPECT_EQ(Keys(cpu), (std::vector<std::string>{"name", "manufacturer", "features", "numCores", "clockSpeed"}));
-    // A control character is escaped, a byte that is not UTF-8 replaced.
-    EXPECT_EQ(cpu["name"], "Test \x01\"CPU\" \\ \xEF\xBF\xBD" "Edition");
-    EXPECT_NE(text.find("\\u0001"), std::string::npos);
-    EXPECT_EQ(cpu["manufacturer"], "GenuineTest");
-    EXPECT_EQ(cpu["features"], "SSE,SSE2,SSE3,SSSE3,SSE41,SSE42,");
-    EXPECT_EQ(cpu["numCores"], 4);      // two packages of two cores, two threads each
-    EXPECT_EQ(cpu["clockSpeed"], 3601);  // no rated maximum here: the fastest clock seen
-
-    // Installed modules in the order of their records; the empty slot left out.
-    EXPECT_EQ(machine["RAM0"], Json::parse(R"({"megsOfRam":8192})"));
-    EXPECT_EQ(machine["RAM1"], Json::parse(R"({"megsOfRam":32768})"));
-    EXPECT_EQ(machine["RAM2"], Json::parse(R"({"megsOfRam":1})"));
-
-    const Json& gpu = machine["GPU0"];
-    EXPECT_EQ(Keys(gpu), (std::vector<std::string>{"name", "megsOfRam", "driverVersion", "driverDate",
-                                                   "videoModeDescription", "refreshRate"}));
-    EXPECT_EQ(gpu["name"], "Advanced Micro Devices, Inc. [AMD/ATI] Navi 21");
-    EXPECT_EQ(gpu["megsOfRam"], 16368);
-    EXPECT_EQ(gpu["driverVersion"], "6.1.0-test");
-    EXPECT_EQ(gpu["videoModeDescription"], "2560x1440");
-    EXPECT_TRUE(gpu["refreshRate"].is_number());
-    EXPECT_EQ(machine["GPU1"]["name"], "simpledrm");
-    EXPECT_EQ(machine["GPU1"]["driverVersion"], "1.0.0");
-    EXPECT_EQ(machine["GPU1"]["megsOfRam"], 0);
-
-    const Json& sound = machine["SOUND0"];
-    EXPECT_EQ(Keys(sound), (std::vector<std::string>{"name", "productName", "description", "manufacturer", "status",
-                                                     "dmaBufferSize"}));
-    EXPECT_EQ(sound["name"], "HDA Intel PCH");
-    EXPECT_EQ(sound["productName"], "HDA Intel PCH at 0xf7f10000 irq 31");
-    EXPECT_EQ(sound["description"], "HDA-Intel");
-    EXPECT_EQ(sound["manufacturer"], "Intel Corporation");
-    EXPECT_EQ(sound["dmaBufferSize"], 64);
-    EXPECT_EQ(machine["SOUND1"]["name"], "USB \"Audio\" Device");
-    EXPECT_EQ(machine["SOUND1"]["manufacturer"], "");
-}
-
-TEST(SystemInfo, FallsBackToWhatTheKernelAlwaysHas) {
-    FakeMachine m;
-    LayOutMachine(m);
-    // No firmware memory records, no processor frequency scaling, no devices, no os-release.
-    m.Remove("sys/firmware");
-    m.Remove("sys/class");
-    m.Remove("proc/asound");
-    m.Remove("etc");
-    m.Write("sys/devices/system/cpu/cpu0/cpufreq/cpuinfo_max_freq", "4200000\n");
-    const std::string text = ts::DescribeMachine(m.Sources(kEcxAvx | kEcxSse42, kEdxSse));
-    const Json machine = Json::parse(text);
-    EXPECT_EQ(Keys(machine), (std::vector<std::string>{"OS", "CPU", "RAM0"}));
-    EXPECT_EQ(machine["RAM0"]["megsOfRam"], 16000);  // MemTotal
-    EXPECT_EQ(machine["OS"]["name"], "Linux");
-    EXPECT_EQ(machine["CPU"]["clockSpeed"], 4200);
-    EXPECT_EQ(machine["CPU"]["features"], "SSE,SSE42,AVX,");
+    const struct {
+        bool bare;
+        uint32_t ecx, edx;
+        const char* expected;
+    } cases[] = {
+        {false, kEcxSse3 | kEcxSsse3 | kEcxSse41 | kEcxSse42, kEdxSse | kEdxSse2, R"({
+            "OS":{"name":"Test \"Quoted\" OS \\ 1","version":"6.1.0-test","architecture":"x86_64","platformSpecific":"#1 SMP \"quoted\" build"},
+            "CPU":{"name":"Test \u0001\"CPU\" \\ \uFFFDEdition","manufacturer":"GenuineTest","features":"SSE,SSE2,SSE3,SSSE3,SSE41,SSE42,","numCores":4,"clockSpeed":3601},
+            "RAM0":{"megsOfRam":8192},"RAM1":{"megsOfRam":32768},"RAM2":{"megsOfRam":1},
+            "GPU0":{"name":"Advanced Micro Devices, Inc. [AMD/ATI] Navi 21","megsOfRam":16368,"driverVersion":"6.1.0-test","driverDate":"","videoModeDescription":"2560x1440","refreshRate":0},
+            "GPU1":{"name":"simpledrm","megsOfRam":0,"driverVersion":"1.0.0","driverDate":"","videoModeDescription":"","refreshRate":0},
+            "SOUND0":{"name":"HDA Intel PCH","productName":"HDA Intel PCH at 0xf7f10000 irq 31","description":"HDA-Intel","manufacturer":"Intel Corporation","status":"OK","dmaBufferSize":64},
+            "SOUND1":{"name":"USB \"Audio\" Device","productName":"Generic USB Audio at usb-0000:00:14.0-2, full speed","description":"USB-Audio","manufacturer":"","status":"OK","dmaBufferSize":0}})"},
+        {true, kEcxAvx | kEcxSse42, kEdxSse, R"({
+            "OS":{"name":"Linux","version":"6.1.0-test","architecture":"x86_64","platformSpecific":"#1 SMP \"quoted\" build"},
+            "CPU":{"name":"Test \u0001\"CPU\" \\ \uFFFDEdition","manufacturer":"GenuineTest","features":"SSE,SSE42,AVX,","numCores":4,"clockSpeed":4200},
+            "RAM0":{"megsOfRam":16000}})"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bare);
+        FakeMachine m;
+        LayOutMachine(m);
+        if (c.bare) {
+            for (const char* dir : {"sys/firmware", "sys/class", "proc/asound", "etc"}) m.Remove(dir);
+            m.Write("sys/devices/system/cpu/cpu0/cpufreq/cpuinfo_max_freq", "4200000\n");
+        }
+        EXPECT_EQ(ts::DescribeMachine(m.Sources(c.ecx, c.edx)), Json::parse(c.expected).dump());
+    }
 }
 
 }  // namespace

@@ -277,11 +277,14 @@ TEST_F(CrashReport, TheDumpOfARunningWorldHoldsEveryThreadAndOpensInADebugger) {
     const std::map<uint32_t, std::string> listed = ListedThreads(run.output);
     const auto mainThread = static_cast<uint32_t>(std::stoul("0" + Field(run.output, "main-thread")));
     const auto deafThread = static_cast<uint32_t>(std::stoul("0" + Field(run.output, "deaf-thread")));
-    uint32_t simThread = 0;
-    for (const auto& [tid, threadName] : listed)
+    uint32_t simThread = 0, worker = 0;
+    for (const auto& [tid, threadName] : listed) {
         if (threadName == "SimThread") simThread = tid;
+        if (threadName == "SimWorker") worker = tid;
+    }
     ASSERT_GE(listed.size(), 4u) << run.output;
-    ASSERT_TRUE(listed.count(mainThread) == 1 && listed.count(deafThread) == 1 && simThread != 0) << run.output;
+    ASSERT_TRUE(listed.count(mainThread) == 1 && listed.count(deafThread) == 1 && simThread != 0 && worker != 0)
+        << run.output;
 
     DumpStreams dump = ReadDump(dir.path / name);
     ASSERT_EQ(dump.error, "");

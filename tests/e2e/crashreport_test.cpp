@@ -324,7 +324,7 @@ TEST_F(CrashReport, TheDumpOfARunningWorldHoldsEveryThreadAndOpensInADebugger) {
     for (const auto& [tid, threadName] : listed) EXPECT_EQ(backtraces.count(tid), 1u) << tid << " " << threadName << "\n" << lldb;
     const std::string library = fs::path(TS_LIBRARY_PATH).filename().string() + "`";
     EXPECT_NE(backtraces[mainThread].find(library), std::string::npos) << lldb;
-    EXPECT_TRUE(std::regex_search(backtraces[mainThread], std::regex("crash_host`main .*crash_host.cpp:" + line)))
+    EXPECT_TRUE(std::regex_search(backtraces[mainThread], std::regex("crash_host`main[ (].*crash_host.cpp:" + line)))
         << lldb;
     EXPECT_NE(backtraces[simThread].find(library + "ts::"), std::string::npos) << lldb;
     EXPECT_NE(backtraces[deafThread].find("read"), std::string::npos) << lldb;

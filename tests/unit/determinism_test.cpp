@@ -21,6 +21,9 @@ namespace {
 
 constexpr uint64_t kMixedHash = 0x4887e7004c974e49;
 constexpr uint64_t kSettledHash = 0xf048fe7475bfa0b2;
+// The mixed scene with an active region of three rows: more workers than rows
+// leaves bands empty.
+constexpr uint64_t kThreeRowsHash = 0x7fd99671c561d728;
 
 constexpr int kSteps = 200;
 
@@ -91,6 +94,10 @@ TEST(Determinism, PinnedHashesForEveryWorkerCount) {
             if (run.hash != pinned) std::printf("hash 0x%016" PRIx64 " entries %zu\n", run.hash, run.listEntries);
             EXPECT_EQ(run.hash, pinned);
         }
+    }
+    for (const int workers : {1, 8}) {
+        const SceneRun run = RunScene(tables, {.workers = workers, .steps = 50, .region = ts::Region{1, 20, 97, 23}});
+        EXPECT_EQ(run.hash, kThreeRowsHash) << workers << std::hex << " 0x" << run.hash;
     }
 }
 

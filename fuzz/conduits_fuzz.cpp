@@ -53,9 +53,7 @@ struct Session {
 Session& TheSession() {
     static Session* session = [] {
         auto* s = new Session;
-        StartLibrary();
-        s->baseSave = SaveOf(Scene(kWidth, kHeight));
-        if (s->baseSave.empty()) Fail("the scene does not save");
+        s->baseSave = StartWithSceneSave(kWidth, kHeight);
         return s;
     }();
     return *session;

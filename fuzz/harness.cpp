@@ -100,6 +100,13 @@ tshost::WorldLayout Scene(int32_t w, int32_t h) {
     return world;
 }
 
+std::string StartWithSceneSave(int32_t gameWidth, int32_t gameHeight) {
+    StartLibrary();
+    std::string save = SaveOf(Scene(gameWidth, gameHeight));
+    if (save.empty()) Fail("the scene does not save");
+    return save;
+}
+
 std::string SaveOf(const tshost::WorldLayout& layout) {
     const std::string payload = tshost::CreateWorldPayload(layout);
     if (SIM_HandleMessage(SIM_MSG_CREATE_WORLD, int32_t(payload.size()), payload.data()) == 0) return {};

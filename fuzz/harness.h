@@ -45,6 +45,10 @@ tshost::WorldLayout Scene(int32_t gameWidth, int32_t gameHeight);
 // empty when CreateWorld refused it. Needs a stopped simulation.
 std::string SaveOf(const tshost::WorldLayout& layout);
 
+// Starts the library with the sample tables and returns the save of
+// Scene(gameWidth, gameHeight): where every session of a target begins.
+std::string StartWithSceneSave(int32_t gameWidth, int32_t gameHeight);
+
 // LoadSaveGame of `blob`; on success the world's random seed is pinned to
 // `seed` (under the cycle lock) so that a run repeats exactly.
 const FrameResults* LoadSave(const std::string& blob, uint32_t seed = 12345);

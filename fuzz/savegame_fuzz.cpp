@@ -12,9 +12,8 @@ constexpr int32_t kHeight = 6;
 
 const std::string& BaseSave() {
     static const std::string save = [] {
-        StartLibrary();
-        std::string blob = SaveOf(Scene(kWidth, kHeight));
-        if (blob.empty() || LoadSave(blob) == nullptr) Fail("the scene does not save and load");
+        std::string blob = StartWithSceneSave(kWidth, kHeight);
+        if (LoadSave(blob) == nullptr) Fail("the scene's save does not load");
         return blob;
     }();
     return save;

@@ -421,7 +421,7 @@ TS_CHECK_OFFSET(ConsumeDiseasePayload, maxCount, 12);
 
 typedef struct ModifyCellDiseasePayload {
     int32_t gameCell;
-    uint8_t diseaseIdx; /* 255: change the count of whatever disease the cell holds */
+    uint8_t diseaseIdx; /* 255: change the count of whatever disease the cell holds (none: no change) */
     uint8_t unused5[3];
     int32_t count;
 } ModifyCellDiseasePayload;

@@ -164,6 +164,8 @@ void ModifyCellDisease(World& world, const ModifyCellDiseasePayload& m) {
     const size_t c = size_t(world.GameToSim(m.gameCell));
     CellArrays& u = world.updatedCells;
     if (m.diseaseIdx == kNoDisease) {
+        // Germs without a disease would be a corrupt cell: one that holds none has no count to change.
+        if (u.diseaseIdx[c] == kNoDisease) return;
         u.diseaseCount[c] = SaturateToInt32(int64_t(u.diseaseCount[c]) + m.count);
         if (u.diseaseCount[c] <= 0) u.ClearDisease(c);
     } else {

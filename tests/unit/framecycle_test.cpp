@@ -124,6 +124,7 @@ TEST_F(FrameCycle, CellSettingsAndDiseaseMessages) {
     Post(SIM_MSG_CONSUME_DISEASE, ConsumeDiseasePayload{Cell(1, 1), 9, 1.0f, 100});
     Post(SIM_MSG_MODIFY_CELL_DISEASE, ModifyCellDiseasePayload{Cell(2, 1), 255, {0, 0, 0}, -5});
     Post(SIM_MSG_MODIFY_CELL_DISEASE, ModifyCellDiseasePayload{Cell(3, 1), 1, {0, 0, 0}, 50});
+    Post(SIM_MSG_MODIFY_CELL_DISEASE, ModifyCellDiseasePayload{Cell(0, 1), 255, {0, 0, 0}, 40});  // holds none
     Post(SIM_MSG_DIG_CELL, DigCellPayload{Cell(3, 0), 5, 0, {0, 0, 0}});  // a gas cell
     const FrameResults* r = RunFrame(0.0f);
     EXPECT_EQ(r->insulation[Cell(0, 1)], 255);
@@ -139,6 +140,8 @@ TEST_F(FrameCycle, CellSettingsAndDiseaseMessages) {
     EXPECT_EQ(r->diseaseCount[Cell(2, 1)], 0);
     EXPECT_EQ(r->diseaseIdx[Cell(3, 1)], 1);
     EXPECT_EQ(r->diseaseCount[Cell(3, 1)], 50);
+    EXPECT_EQ(r->diseaseIdx[Cell(0, 1)], 255);
+    EXPECT_EQ(r->diseaseCount[Cell(0, 1)], 0);
     // Digging a gas lists the callback and changes nothing.
     ASSERT_EQ(r->cellCallbacksCount, 1);
     EXPECT_EQ(r->cellCallbacks[0], 5u);

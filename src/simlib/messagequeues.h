@@ -69,6 +69,12 @@ const QueuedMessageInfo& QueuedMessageOf(QueueSlot slot);
 // Fixed-size payload copies in arrival order; storage is kept when cleared.
 class MessageQueue {
 public:
+    // Frames are recycled in an order set by thread timing, so any frame may
+    // meet a queue's usual traffic first: each starts with room for a few
+    // messages, and steady frames then never allocate.
+    static constexpr size_t kInitialBytes = 256;
+    MessageQueue() { bytes_.reserve(kInitialBytes); }
+
     void Append(const void* payload, size_t size) {
         const size_t at = bytes_.size();
         bytes_.resize(at + size);

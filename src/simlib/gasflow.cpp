@@ -16,12 +16,20 @@ constexpr float kMaxShare = 0.125f;
 
 bool IsGasOrVacuum(uint8_t state) { return state == SIM_STATE_VACUUM || state == SIM_STATE_GAS; }
 
-// Open to gas, untouched so far this step, and holding gas or vacuum.
-bool IsPressureCell(const World& world, int32_t c) {
-    const size_t i = size_t(c);
-    const uint8_t e = world.cells.elementIdx[i];
-    return (world.cells.cellFlags[i] & SIM_CELL_NO_GAS) == 0 && world.updatedCells.elementIdx[i] == e &&
-           IsGasOrVacuum(world.elements.State(e));
+// The snapshot's half of a pressure cell, which no exchange of the pass can
+// change: open to gas and holding gas or vacuum. Flags for x0..x1 of row y.
+void MarkOpenToPressure(const World& world, int32_t y, int32_t x0, int32_t x1, uint8_t* open) {
+    const size_t row = size_t(y) * size_t(world.width);
+    const uint8_t* element = world.cells.elementIdx.data() + row;
+    const uint8_t* flags = world.cells.cellFlags.data() + row;
+    for (int32_t x = x0; x <= x1; ++x)
+        open[x] = (flags[x] & SIM_CELL_NO_GAS) == 0 && IsGasOrVacuum(world.elements.State(element[x]));
+}
+
+// Open to gas, untouched so far this step, and holding gas or vacuum; `open`
+// is the cell's row of MarkOpenToPressure.
+bool IsPressureCell(const World& world, const uint8_t* open, int32_t x, int32_t c) {
+    return open[x] && world.updatedCells.elementIdx[size_t(c)] == world.cells.elementIdx[size_t(c)];
 }
 
 // The same element, or gas next to vacuum.
@@ -29,6 +37,14 @@ bool MayExchange(const World& world, int32_t c, int32_t n) {
     const uint8_t a = world.cells.elementIdx[size_t(c)];
     const uint8_t b = world.cells.elementIdx[size_t(n)];
     return a == b || world.elements.State(a) != world.elements.State(b);
+}
+
+// Flow records only change with a flow: cellFlow never holds -0, so adding a
+// zero of either sign would leave it as it is.
+void RecordFlow(float& from, float& to, float f) {
+    if (f == 0.0f) return;
+    from += f;
+    to -= f;
 }
 
 }  // namespace
@@ -84,32 +100,40 @@ float ExchangeGas(World& world, int32_t c, int32_t n) {
 
 void GasPressurePass(World& world, int32_t dir) {
     const Region& r = world.activeRegion;
+    if (r.minY >= r.maxY) return;
     const int32_t w = world.width;
     const ElementTable& elements = world.elements;
+    // Every cell and neighbour the scan meets lies in columns minX..maxX.
+    uint8_t* open = world.passRows.data();
+    uint8_t* openAbove = open + w;
+    MarkOpenToPressure(world, r.minY, r.minX, r.maxX, open);
     for (int32_t y = r.minY; y < r.maxY; ++y) {
+        MarkOpenToPressure(world, y + 1, r.minX, r.maxX, openAbove);
         const int32_t first = dir > 0 ? r.minX : r.maxX;
         const int32_t count = r.maxX - r.minX;
         for (int32_t i = 0; i < count; ++i) {
-            const int32_t c = y * w + first + dir * i;
-            if (!IsPressureCell(world, c)) continue;
+            const int32_t x = first + dir * i;
+            if (!open[x]) continue;
+            const int32_t c = y * w + x;
+            if (!IsPressureCell(world, open, x, c)) continue;
             const int32_t n1 = c + dir;
             const int32_t n2 = c + w;
             const int32_t d = c + dir + w;
             float f = 0.0f;
-            if (IsPressureCell(world, n1) && MayExchange(world, c, n1)) f = ExchangeGas(world, c, n1);
-            world.cellFlow[size_t(c)].f[1] += float(dir) * f;
-            world.cellFlow[size_t(n1)].f[0] -= float(dir) * f;
+            if (IsPressureCell(world, open, x + dir, n1) && MayExchange(world, c, n1)) f = ExchangeGas(world, c, n1);
+            RecordFlow(world.cellFlow[size_t(c)].f[1], world.cellFlow[size_t(n1)].f[0], float(dir) * f);
             f = 0.0f;
-            if (IsPressureCell(world, c) && IsPressureCell(world, n2) && MayExchange(world, c, n2))
+            if (IsPressureCell(world, open, x, c) && IsPressureCell(world, openAbove, x, n2) && MayExchange(world, c, n2))
                 f = ExchangeGas(world, c, n2);
-            world.cellFlow[size_t(c)].f[2] += f;
-            world.cellFlow[size_t(n2)].f[3] -= f;
+            RecordFlow(world.cellFlow[size_t(c)].f[2], world.cellFlow[size_t(n2)].f[3], f);
+            if (!IsPressureCell(world, open, x, c) || !IsPressureCell(world, openAbove, x + dir, d)) continue;
             const uint8_t sideState = elements.State(world.cells.elementIdx[size_t(c + dir)]);
             const uint8_t upState = elements.State(world.cells.elementIdx[size_t(c + w)]);
             if (sideState != SIM_STATE_SOLID && upState != SIM_STATE_SOLID && (sideState | upState) != 3 &&
-                IsPressureCell(world, c) && IsPressureCell(world, d) && MayExchange(world, c, d))
+                MayExchange(world, c, d))
                 ExchangeGas(world, c, d);
         }
+        std::swap(open, openAbove);
     }
 }
 

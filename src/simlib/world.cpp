@@ -29,6 +29,7 @@ World::World(int32_t w, int32_t h, uint8_t flags, const ElementTable& elementTab
     targetTemperature.assign(n, 0.0f);
     cellDirtyMask.assign(n, 31);
     releasePermit.assign(static_cast<size_t>(numGameCells), 0);
+    passRows.assign(2 * static_cast<size_t>(width), 0);
     // Change records vary with random drift from frame to frame: start with
     // room for a busy frame so steady play does not keep growing the list.
     outputCollector.changedCells.reserve(std::min<size_t>(size_t(numGameCells), kChangedCellsReserve));

@@ -72,6 +72,7 @@ public:
     std::vector<uint8_t> cellDirtyMask;
     Region activeRegion;
     std::vector<uint8_t> releasePermit;  // per game cell
+    std::vector<uint8_t> passRows;       // two rows of per-cell flags a pass builds as it scans
     uint16_t stepCounter = 0;
     OutputCollector outputCollector;
     FrameParameters frameParameters;

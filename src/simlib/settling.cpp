@@ -442,8 +442,18 @@ void SettleCell(World& world, int32_t c) {
 }
 
 void SettlePass(World& world, const Rect& r) {
-    for (int32_t y = r.y0; y < r.y1; ++y)
-        for (int32_t x = r.x0; x < r.x1; ++x) SettleCell(world, y * world.width + x);
+    // Most of a world is stable solid, which never settles: such a cell is
+    // passed over here without the call.
+    const uint8_t* states = world.elements.elementStates.data();
+    const uint8_t* element = world.updatedCells.elementIdx.data();
+    for (int32_t y = r.y0; y < r.y1; ++y) {
+        for (int32_t x = r.x0; x < r.x1; ++x) {
+            const int32_t c = y * world.width + x;
+            const uint8_t flags = states[element[c]];
+            if (StateOf(flags) == SIM_STATE_SOLID && (flags & SIM_ELEMENT_UNSTABLE) == 0) continue;
+            SettleCell(world, c);
+        }
+    }
 }
 
 }  // namespace ts

@@ -22,20 +22,12 @@ void RowCopyJob::Run() {
     const size_t gw = target_->gameWidth;
     for (int32_t r = firstRow_; r < firstRow_ + rowCount_; ++r) {
         const size_t from = size_t(r + 1) * size_t(world.width) + 1;
-        const size_t to = size_t(r) * gw;
-        if (kind_ == Kind::CellFlow) {
-            std::memcpy(&target_->cellFlowCopy[to], &world.cellFlow[from], gw * sizeof(CellFlow));
-        } else {
-            target_->cells.CopyRange(world.updatedCells, from, to, gw);
-        }
+        target_->cells.CopyRange(world.updatedCells, from, size_t(r) * gw, gw);
     }
 }
 
-PublishContext::PublishContext(int jobsPerKind) {
-    for (int i = 0; i < jobsPerKind; ++i) {
-        flowJobs.push_back(std::make_unique<RowCopyJob>(RowCopyJob::Kind::CellFlow));
-        cellJobs.push_back(std::make_unique<RowCopyJob>(RowCopyJob::Kind::Cells));
-    }
+PublishContext::PublishContext(int jobs) {
+    for (int i = 0; i < jobs; ++i) cellJobs.push_back(std::make_unique<RowCopyJob>());
 }
 
 namespace {
@@ -255,8 +247,8 @@ void PublishResults(World& world, GameData& w, const GameData& r, uint32_t n, Wo
                     PublishContext& context) {
     StageClock clock(context.timings ? context.timings->seconds : nullptr);
     auto lap = [&clock](PublishStage stage) { clock.Lap(size_t(stage)); };
-    // 1. Cell rows, copied in parallel.
-    PostRowCopies(context.flowJobs, world, w, pool);
+    // 1. Cell rows, copied in parallel. (The flow records reach the host only
+    // as flow vectors, made from the world's own below: they are not copied.)
     PostRowCopies(context.cellJobs, world, w, pool);
     pool.WaitAll();
     lap(PublishStage::RowCopies);

@@ -15,8 +15,6 @@ namespace ts {
 // Copies a band of game rows of the world into a result buffer.
 class RowCopyJob final : public Job {
 public:
-    enum class Kind { CellFlow, Cells };
-    explicit RowCopyJob(Kind kind) : kind_(kind) {}
     void Set(const World* world, GameData* target, int32_t firstRow, int32_t rowCount) {
         world_ = world;
         target_ = target;
@@ -26,7 +24,6 @@ public:
     void Run() override;
 
 private:
-    Kind kind_;
     const World* world_ = nullptr;
     GameData* target_ = nullptr;
     int32_t firstRow_ = 0;
@@ -46,8 +43,7 @@ struct PublishTimings {
 // Everything PublishResults keeps between calls: the row copy jobs and the
 // scratch of the emittedMatter merge.
 struct PublishContext {
-    explicit PublishContext(int jobsPerKind);
-    std::vector<std::unique_ptr<RowCopyJob>> flowJobs;
+    explicit PublishContext(int jobs);
     std::vector<std::unique_ptr<RowCopyJob>> cellJobs;
     std::vector<uint32_t> mergeOrder;
     std::vector<float> light;  // running light per column

@@ -9,7 +9,6 @@ namespace ts {
 GameData::GameData(uint32_t w, uint32_t h) : gameWidth(w), gameHeight(h) {
     const size_t n = cellCount();
     cells.Assign(n);
-    cellFlowCopy.assign(n, CellFlow{});
     accumulatorCopy.assign(n, 0.0f);
     hostCellInput.assign(n, 0);
     flowVectors.assign(2 * n, 0.0f);

@@ -45,7 +45,6 @@ struct GameData {
     std::vector<int32_t> flaggedTransitions;
 
     CellArrays cells;  // game size, indexed by game cell
-    std::vector<CellFlow> cellFlowCopy;
     std::vector<float> accumulatorCopy;
     std::vector<uint8_t> hostCellInput;
     std::vector<float> flowVectors;  // two per game cell

@@ -11,7 +11,7 @@ import shlex
 import subprocess
 import sys
 
-STEP_STAGES = ["snapshots", "heat_compute", "heat_apply", "gas_pressure", "gas_mixing", "merge_outputs",
+STEP_STAGES = ["snapshots", "heat", "gas_pressure", "gas_mixing", "merge_outputs",
                "liquid_flow", "liquid_mixing", "disease_spread", "components", "vent", "settle", "growth"]
 CYCLE_STAGES = ["apply", "steps", "publish", "other", "handshake"]
 PUBLISH_STAGES = ["row_copies", "component_outputs", "lists", "changed_cells", "accumulator", "flow_vectors",

@@ -160,8 +160,8 @@ void BM_Step(benchmark::State& state, Config config) {
         state.counters[std::string("c_") + ts::StepStageName(ts::StepStage(s))] =
             timings.seconds[s] / double(timings.steps) / copy;
     // Pair exchanges per cell in the last step: the heat pass's real work.
-    size_t pairs = 0;
-    for (uint8_t m : context.heatScratch.pairMask) pairs += size_t((m & 1) + ((m >> 1) & 1));
+    uint64_t pairs = 0;
+    for (const ts::HeatBandRows& band : context.heatScratch.bands) pairs += band.exchangedPairs;
     state.counters["pairs_per_cell"] = double(pairs) / double(world->cellCount());
     // Share of the interior's row segments (a row of one 32-column chunk) the heat pass skipped.
     const ts::HeatPassScratch& heat = context.heatScratch;

@@ -91,16 +91,23 @@ void AddChange(World& world, int32_t cell, float delta, bool isSelf) {
 
 }  // namespace
 
-void HeatPassScratch::Resize(size_t cells, int32_t width, int32_t height) {
-    if (pairMask.size() == cells) return;
-    pairMask.assign(cells, 0);
-    rightSelf.assign(cells, 0.0f);
-    rightOther.assign(cells, 0.0f);
-    upSelf.assign(cells, 0.0f);
-    upOther.assign(cells, 0.0f);
+void HeatBandRows::Resize(int32_t width) {
+    const size_t n = size_t(kHeatRingRows) * size_t(width);
+    if (pairMask.size() == n) return;
+    pairMask.assign(n, 0);
+    rightSelf.assign(n, 0.0f);
+    rightOther.assign(n, 0.0f);
+    upSelf.assign(n, 0.0f);
+    upOther.assign(n, 0.0f);
+}
+
+void HeatPassScratch::Resize(size_t bandCount, int32_t width, int32_t height) {
+    bands.resize(bandCount);
+    for (HeatBandRows& band : bands) band.Resize(width);
     chunkColumns = width / 32 + 2;
-    quietSegment.assign(size_t(height) * size_t(chunkColumns), 0);
-    rowWrites.assign(size_t(height), 0);
+    const size_t segments = size_t(height) * size_t(chunkColumns);
+    if (quietSegment.size() != segments) quietSegment.assign(segments, 0);
+    if (rowWrites.size() != size_t(height)) rowWrites.assign(size_t(height), 0);
 }
 
 namespace {
@@ -226,62 +233,75 @@ bool BlockIsQuiet(const SnapshotView& s, const float* target, int32_t w, const R
 
 }  // namespace
 
-void ComputeHeatPairs(const World& world, const Rect& region, HeatPassScratch& scratch) {
-    const int32_t x0 = region.x0, y0 = region.y0, x1 = region.x1, y1 = region.y1;
-    const SnapshotView s(world);
-    uint8_t* __restrict pairMask = scratch.pairMask.data();
-    float* __restrict rightSelf = scratch.rightSelf.data();
-    float* __restrict rightOther = scratch.rightOther.data();
-    float* __restrict upSelf = scratch.upSelf.data();
-    float* __restrict upOther = scratch.upOther.data();
-    const int32_t w = world.width;
-    const Region& a = world.activeRegion;
-    const int32_t maxY = a.maxY;
-    for (int32_t by0 = y0; by0 < y1;) {
-        const int32_t by1 = std::min(NextChunkStart(by0), y1);
-        for (int32_t bx0 = x0; bx0 < x1;) {
-            const int32_t bx1 = std::min(NextChunkStart(bx0), x1);
-            const bool quiet = scratch.skipQuietChunks &&
-                               BlockIsQuiet(s, world.targetTemperature.data(), w, a, bx0, bx1, by0, by1);
-            const size_t column = size_t(ChunkColumn(bx0));
-            for (int32_t y = by0; y < by1; ++y) {
-                scratch.quietSegment[size_t(y) * size_t(scratch.chunkColumns) + column] = quiet;
-                if (quiet) std::memset(pairMask + size_t(y * w + bx0), 0, size_t(bx1 - bx0));
-            }
-            if (!quiet) {
-                for (int32_t y = by0; y < by1; ++y) {
-                    for (int32_t x = bx0; x < bx1; ++x) {
-                        const size_t c = size_t(y * w + x);
-                        uint8_t mask = 0;
-                        if (s.mass[c] >= kMinimumMass) {
-                            const bool conducts = Conducts(s.info[s.elementIdx[c]]);
-                            const float t = s.temperature[c];
-                            if (x + 1 < x1 && ShouldConduct(s, conducts, t, c + 1)) {
-                                const PairExchange e = Conduct(s, c, c + 1);
-                                if (e.exchanged) {
-                                    mask |= kRightPair;
-                                    rightSelf[c] = e.deltaSelf;
-                                    rightOther[c] = e.deltaOther;
-                                }
-                            }
-                            if (y + 1 < maxY && ShouldConduct(s, conducts, t, c + size_t(w))) {
-                                const PairExchange e = Conduct(s, c, c + size_t(w));
-                                if (e.exchanged) {
-                                    mask |= kUpPair;
-                                    upSelf[c] = e.deltaSelf;
-                                    upOther[c] = e.deltaOther;
-                                }
-                            }
-                        }
-                        pairMask[c] = mask;
-                    }
+namespace {
+
+// The pairs of cells x in [xa, xb) of row y (right neighbour while x + 1 < x1,
+// upper while y + 1 < maxY), kept in the band's rows at index c - ringBase.
+// Returns the number of pairs that exchange.
+uint32_t ComputeSegment(const SnapshotView& s, int32_t w, int32_t y, int32_t xa, int32_t xb, int32_t x1, int32_t maxY,
+                        HeatBandRows& rows, size_t ringBase) {
+    uint8_t* __restrict pairMask = rows.pairMask.data();
+    float* __restrict rightSelf = rows.rightSelf.data();
+    float* __restrict rightOther = rows.rightOther.data();
+    float* __restrict upSelf = rows.upSelf.data();
+    float* __restrict upOther = rows.upOther.data();
+    uint32_t exchanged = 0;
+    for (int32_t x = xa; x < xb; ++x) {
+        const size_t c = size_t(y * w + x);
+        const size_t r = c - ringBase;
+        uint8_t mask = 0;
+        if (s.mass[c] >= kMinimumMass) {
+            const bool conducts = Conducts(s.info[s.elementIdx[c]]);
+            const float t = s.temperature[c];
+            if (x + 1 < x1 && ShouldConduct(s, conducts, t, c + 1)) {
+                const PairExchange e = Conduct(s, c, c + 1);
+                if (e.exchanged) {
+                    mask |= kRightPair;
+                    rightSelf[r] = e.deltaSelf;
+                    rightOther[r] = e.deltaOther;
+                    ++exchanged;
                 }
             }
-            bx0 = bx1;
+            if (y + 1 < maxY && ShouldConduct(s, conducts, t, c + size_t(w))) {
+                const PairExchange e = Conduct(s, c, c + size_t(w));
+                if (e.exchanged) {
+                    mask |= kUpPair;
+                    upSelf[r] = e.deltaSelf;
+                    upOther[r] = e.deltaOther;
+                    ++exchanged;
+                }
+            }
         }
-        by0 = by1;
+        pairMask[r] = mask;
+    }
+    return exchanged;
+}
+
+// Phase 1 for rows [by0, by1) of the band, block by block: quiet blocks are
+// marked and their pairs left at none.
+void ComputeChunkRow(const World& world, const Rect& band, int32_t by0, int32_t by1, HeatPassScratch& scratch,
+                     HeatBandRows& rows, size_t ringBase) {
+    const SnapshotView s(world);
+    const int32_t w = world.width;
+    const Region& a = world.activeRegion;
+    for (int32_t bx0 = band.x0; bx0 < band.x1;) {
+        const int32_t bx1 = std::min(NextChunkStart(bx0), band.x1);
+        const bool quiet =
+            scratch.skipQuietChunks && BlockIsQuiet(s, world.targetTemperature.data(), w, a, bx0, bx1, by0, by1);
+        const size_t column = size_t(ChunkColumn(bx0));
+        for (int32_t y = by0; y < by1; ++y) {
+            scratch.quietSegment[size_t(y) * size_t(scratch.chunkColumns) + column] = quiet;
+            if (quiet) {
+                std::memset(rows.pairMask.data() + (size_t(y * w + bx0) - ringBase), 0, size_t(bx1 - bx0));
+            } else {
+                rows.exchangedPairs += ComputeSegment(s, w, y, bx0, bx1, band.x1, a.maxY, rows, ringBase);
+            }
+        }
+        bx0 = bx1;
     }
 }
+
+}  // namespace
 
 namespace {
 
@@ -295,13 +315,19 @@ inline bool MayTransition(const World& world, size_t c, const ElementInfo& info)
 
 }  // namespace
 
-void ApplyHeatPairs(World& world, OutputCollector& collector, const Rect& region, HeatPassScratch& scratch) {
-    const int32_t x0 = region.x0, y0 = region.y0, x1 = region.x1, y1 = region.y1;
+namespace {
+
+// Phase 2 for rows [by0, by1) of the band: every cell meets its pairs' changes
+// in order (below, left, right, above), checking its phase after each, then
+// relaxes toward its target.
+void ApplyChunkRow(World& world, OutputCollector& collector, const Rect& band, int32_t by0, int32_t by1,
+                   HeatPassScratch& scratch, const HeatBandRows& rows, size_t ringBase) {
+    const int32_t x0 = band.x0, x1 = band.x1;
     const int32_t w = world.width;
     const int32_t minY = world.activeRegion.minY;
     const float k = world.frameParameters.temperatureRelaxRate;
-    const std::vector<uint8_t>& mask = scratch.pairMask;
-    for (int32_t y = y0; y < y1; ++y) {
+    const uint8_t* mask = rows.pairMask.data();
+    for (int32_t y = by0; y < by1; ++y) {
         uint8_t rowWrites = 0;
         const uint8_t* quiet = &scratch.quietSegment[size_t(y) * size_t(scratch.chunkColumns)];
         for (int32_t sx0 = x0; sx0 < x1;) {
@@ -314,9 +340,10 @@ void ApplyHeatPairs(World& world, OutputCollector& collector, const Rect& region
             for (int32_t x = sx0; x < sx1; ++x) {
                 const int32_t c = y * w + x;
                 const size_t i = size_t(c);
-                const bool fromBelow = y - 1 >= minY && (mask[i - size_t(w)] & kUpPair);
-                const bool fromLeft = x - 1 >= x0 && (mask[i - 1] & kRightPair);
-                const uint8_t own = mask[i];
+                const size_t r = i - ringBase;
+                const bool fromBelow = y - 1 >= minY && (mask[r - size_t(w)] & kUpPair);
+                const bool fromLeft = x - 1 >= x0 && (mask[r - 1] & kRightPair);
+                const uint8_t own = mask[r];
                 const float target = world.targetTemperature[i];
                 if (!fromBelow && !fromLeft && own == 0 && !(target >= 0.0f)) continue;
                 const ElementInfo& info = world.elements.info[world.cells.elementIdx[i]];
@@ -327,19 +354,19 @@ void ApplyHeatPairs(World& world, OutputCollector& collector, const Rect& region
                 };
                 // The order in which the cell meets its four exchanges.
                 if (fromBelow) {
-                    AddChange(world, c, scratch.upOther[i - size_t(w)], false);
+                    AddChange(world, c, rows.upOther[r - size_t(w)], false);
                     check();
                 }
                 if (fromLeft) {
-                    AddChange(world, c, scratch.rightOther[i - 1], false);
+                    AddChange(world, c, rows.rightOther[r - 1], false);
                     check();
                 }
                 if (own & kRightPair) {
-                    AddChange(world, c, scratch.rightSelf[i], true);
+                    AddChange(world, c, rows.rightSelf[r], true);
                     check();
                 }
                 if (own & kUpPair) {
-                    AddChange(world, c, scratch.upSelf[i], true);
+                    AddChange(world, c, rows.upSelf[r], true);
                     check();
                 }
                 if ((info.stateFlags & SIM_ELEMENT_NO_HEAT_EXCHANGE) == 0 && target >= 0.0f) {
@@ -352,6 +379,39 @@ void ApplyHeatPairs(World& world, OutputCollector& collector, const Rect& region
             sx0 = sx1;
         }
         scratch.rowWrites[size_t(y)] = rowWrites;
+    }
+}
+
+}  // namespace
+
+void RunHeatBand(World& world, OutputCollector& collector, const Rect& band, HeatPassScratch& scratch,
+                 HeatBandRows& rows) {
+    const SnapshotView s(world);
+    const int32_t w = world.width;
+    const Region& a = world.activeRegion;
+    rows.exchangedPairs = 0;
+    const size_t rowBytes = size_t(w);
+    for (int32_t by0 = band.y0; by0 < band.y1;) {
+        const int32_t by1 = std::min(NextChunkStart(by0), band.y1);
+        // Slot 0 holds the row below: its upward pairs reach row by0.
+        const size_t ringBase = size_t(by0 - 1) * size_t(w);
+        if (by0 == band.y0) {
+            // The band below owns that row; its pairs come from the snapshot
+            // alone, so computing them again here gives the same bits (where
+            // that band found its block quiet, no pair of it exchanges either).
+            if (by0 - 1 >= a.minY) {
+                ComputeSegment(s, w, by0 - 1, band.x0, band.x1, band.x1, a.maxY, rows, ringBase);
+            } else {
+                std::memset(rows.pairMask.data(), 0, rowBytes);
+            }
+        }
+        ComputeChunkRow(world, band, by0, by1, scratch, rows, ringBase);
+        ApplyChunkRow(world, collector, band, by0, by1, scratch, rows, ringBase);
+        // The last row becomes the row below the next chunk row.
+        const size_t last = size_t(by1 - by0) * rowBytes;
+        std::memcpy(rows.pairMask.data(), rows.pairMask.data() + last, rowBytes);
+        std::memcpy(rows.upOther.data(), rows.upOther.data() + last, rowBytes * sizeof(float));
+        by0 = by1;
     }
 }
 

@@ -11,13 +11,7 @@
 
 namespace ts {
 
-void StepJob::Run() {
-    if (phase_ == Phase::ComputePairs) {
-        ComputeHeatPairs(*world_, band_, *scratch_);
-    } else {
-        ApplyHeatPairs(*world_, *collector_, band_, *scratch_);
-    }
-}
+void StepJob::Run() { RunHeatBand(*world_, *collector_, band_, *scratch_, *rows_); }
 
 namespace {
 // With several workers the rows are cut into more bands than workers, so a
@@ -35,7 +29,7 @@ namespace {
 
 // Rows minY..maxY-1 divided among the jobs in row order; the lowest rows go
 // to job 0 and the row counts differ by at most one.
-void RunBands(StepContext& context, World& world, StepJob::Phase phase) {
+void RunBands(StepContext& context, World& world) {
     const Region& a = world.activeRegion;
     const int32_t n = int32_t(context.jobs.size());
     const int32_t h = a.maxY - a.minY;
@@ -45,7 +39,7 @@ void RunBands(StepContext& context, World& world, StepJob::Phase phase) {
     for (int32_t i = 0; i < n; ++i) {
         const int32_t y1 = y0 + q + (i < r ? 1 : 0);
         context.jobs[size_t(i)]->Set(&world, &context.collectors[size_t(i)], Rect{a.minX, y0, a.maxX, y1},
-                                     &context.heatScratch, phase);
+                                     &context.heatScratch, &context.heatScratch.bands[size_t(i)]);
         context.pool.Post(context.jobs[size_t(i)].get());
         y0 = y1;
     }
@@ -64,15 +58,13 @@ void RunHeatPass(StepContext& context, World& world) {
 }
 
 void RunHeatPass(StepContext& context, World& world, StageClock& clock) {
-    context.heatScratch.Resize(world.cellCount(), world.width, world.height);
-    RunBands(context, world, StepJob::Phase::ComputePairs);
-    clock.Lap(size_t(StepStage::HeatCompute));
-    RunBands(context, world, StepJob::Phase::ApplyPairs);
-    clock.Lap(size_t(StepStage::HeatApply));
+    context.heatScratch.Resize(context.jobs.size(), world.width, world.height);
+    RunBands(context, world);
+    clock.Lap(size_t(StepStage::Heat));
 }
 
 const char* StepStageName(StepStage stage) {
-    static const char* const names[] = {"snapshots",      "heat_compute", "heat_apply", "gas_pressure", "gas_mixing",
+    static const char* const names[] = {"snapshots",      "heat",       "gas_pressure", "gas_mixing",
                                         "merge_outputs",  "liquid_flow",  "liquid_mixing", "disease_spread",
                                         "components",     "vent",         "settle",     "growth"};
     static_assert(std::size(names) == size_t(StepStage::Count));

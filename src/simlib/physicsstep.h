@@ -12,16 +12,16 @@
 
 namespace ts {
 
-// The heat pass of one band of rows, in one of its two phases.
+// The heat pass of one band of rows.
 class StepJob final : public Job {
 public:
-    enum class Phase { ComputePairs, ApplyPairs };
-    void Set(World* world, OutputCollector* collector, const Rect& band, HeatPassScratch* scratch, Phase phase) {
+    void Set(World* world, OutputCollector* collector, const Rect& band, HeatPassScratch* scratch,
+             HeatBandRows* rows) {
         world_ = world;
         collector_ = collector;
         band_ = band;
         scratch_ = scratch;
-        phase_ = phase;
+        rows_ = rows;
     }
     void Run() override;
 
@@ -30,14 +30,13 @@ private:
     OutputCollector* collector_ = nullptr;
     Rect band_{0, 0, 0, 0};
     HeatPassScratch* scratch_ = nullptr;
-    Phase phase_ = Phase::ComputePairs;
+    HeatBandRows* rows_ = nullptr;
 };
 
 // The stages of a step in their order, for the time spent in each.
 enum class StepStage {
     Snapshots,
-    HeatCompute,
-    HeatApply,
+    Heat,
     GasPressure,
     GasMixing,
     MergeOutputs,

@@ -6,6 +6,8 @@
 
 #include <mutex>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "tesselsim/tesselsim.h"
@@ -95,6 +97,11 @@ protected:
         return Exchange();
     }
     int32_t Cell(int32_t x, int32_t y) const { return y * gameWidth + x; }
+    // A published cell's element, mass and temperature; its disease and germ count.
+    static std::tuple<int, float, float> Matter(const FrameResults* r, int32_t c) {
+        return {r->elementIdx[c], r->mass[c], r->temperature[c]};
+    }
+    static std::pair<int, int> Germs(const FrameResults* r, int32_t c) { return {r->diseaseIdx[c], r->diseaseCount[c]}; }
 
     ts::ElementTable elements;
     ts::DiseaseTable diseases;

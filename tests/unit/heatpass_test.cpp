@@ -37,20 +37,19 @@ TEST_F(HeatFixture, PairExchangeAndThreshold) {
     elements.records[kGranite].specificHeatCapacity = 1.0f;
     elements.records[kGranite].thermalConductivity = 1.0f;
     elements.BuildDerivedTables();
+    // E1 = dT * 1 * 1 * 0.2, E2 = dT * 0.125: the smaller moves (1.25 kJ for
+    // 10 K), from a difference of 1 K on.
+    const struct {
+        float hot, coldAfter, hotAfter;
+    } pairs[] = {{310.0f, 301.25f, 308.75f}, {300.9f, 300.0f, 300.9f}, {301.0f, 300.125f, 300.875f}};
     auto world = Make(2, 1, kGranite, 300.0f, 1.0f);
-    Put(*world, 2, 1, kGranite, 310.0f, 1.0f);
-    Heat(*world);
-    // E1 = 10 * 1 * 1 * 0.2 = 2, E2 = 10 * 0.125 = 1.25: 1.25 kJ moves.
-    EXPECT_FLOAT_EQ(T(*world, 1, 1), 301.25f);
-    EXPECT_FLOAT_EQ(T(*world, 2, 1), 308.75f);
-
-    Put(*world, 1, 1, kGranite, 300.0f, 1.0f);
-    Put(*world, 2, 1, kGranite, 300.9f, 1.0f);
-    Heat(*world);
-    EXPECT_EQ(T(*world, 1, 1), 300.0f);  // 0.9 K: no exchange
-    Put(*world, 2, 1, kGranite, 301.0f, 1.0f);
-    Heat(*world);
-    EXPECT_GT(T(*world, 1, 1), 300.0f);  // 1.0 K: exchange
+    for (const auto& k : pairs) {
+        Put(*world, 1, 1, kGranite, 300.0f, 1.0f);
+        Put(*world, 2, 1, kGranite, k.hot, 1.0f);
+        Heat(*world);
+        EXPECT_FLOAT_EQ(T(*world, 1, 1), k.coldAfter) << k.hot;
+        EXPECT_FLOAT_EQ(T(*world, 2, 1), k.hotAfter) << k.hot;
+    }
 
     // A light cell that would overshoot moves a quarter of the way.
     elements.records[kGranite].thermalConductivity = 1000.0f;
@@ -70,18 +69,15 @@ TEST_F(HeatFixture, ConductionByteChoosesMeanOrMinimum) {
     elements.records[kGranite].specificHeatCapacity = 1.0f;
     elements.records[kIce].specificHeatCapacity = 1.0f;
     elements.BuildDerivedTables();
-    auto world = Make(2, 1, kGranite, 300.0f, 10.0f);
-    Put(*world, 2, 1, kIce, 310.0f, 10.0f);
-    Heat(*world);
-    // kappa = sqrt(4 * 1) = 2: Q = 10 * 2 * 0.2 = 4 kJ over 10 kJ/K.
-    EXPECT_NEAR(T(*world, 1, 1) - 300.0f, 0.4f, 1e-4f);
-
-    auto byte254 = Make(2, 1, kGranite, 300.0f, 10.0f);
-    Put(*byte254, 2, 1, kIce, 310.0f, 10.0f);
-    byte254->updatedCells.insulation[size_t(1 * byte254->width + 1)] = 254;
-    Heat(*byte254);
-    // min(0.99217 * 4, 1 * 1) = 1: Q = 10 * 1 * 0.2 = 2 kJ.
-    EXPECT_NEAR(T(*byte254, 1, 1) - 300.0f, 0.2f, 1e-4f);
+    // Byte 255: kappa = sqrt(4 * 1) = 2, Q = 10 * 2 * 0.2 = 4 kJ over 10 kJ/K;
+    // byte 254: min(0.99217 * 4, 1 * 1) = 1, Q = 10 * 1 * 0.2 = 2 kJ.
+    for (const auto& [byte, rise] : {std::pair<uint8_t, float>{255, 0.4f}, {254, 0.2f}}) {
+        auto world = Make(2, 1, kGranite, 300.0f, 10.0f);
+        Put(*world, 2, 1, kIce, 310.0f, 10.0f);
+        world->updatedCells.insulation[size_t(1 * world->width + 1)] = byte;
+        Heat(*world);
+        EXPECT_NEAR(T(*world, 1, 1) - 300.0f, rise, 1e-4f) << int(byte);
+    }
 }
 
 TEST_F(HeatFixture, TinyMassRelaxesAndNoHeatExchangeElementDoesNot) {

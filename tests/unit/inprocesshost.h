@@ -75,10 +75,17 @@ protected:
         gameWidth = plan.w;
         gameHeight = plan.h;
         EXPECT_EQ(Send(SIM_MSG_CREATE_WORLD, plan.Payload()), uint64_t(plan.w) * uint64_t(plan.h));
+        return Load(SaveNow());
+    }
+    // The running world's save; the results of loading a save.
+    static std::string SaveNow() {
         uint32_t length = 0;
         const uint8_t* data = SIM_BeginSave(&length);
-        const std::string blob(reinterpret_cast<const char*>(data), length);
+        std::string blob(reinterpret_cast<const char*>(data), length);
         SIM_EndSave();
+        return blob;
+    }
+    static const FrameResults* Load(const std::string& blob) {
         return reinterpret_cast<const FrameResults*>(Send(SIM_MSG_LOAD_SAVE_GAME, blob));
     }
 

@@ -11,24 +11,12 @@ namespace {
 
 using SaveLoad = InProcessHost;
 
-std::string SaveNow() {
-    uint32_t length = 0;
-    const uint8_t* data = SIM_BeginSave(&length);
-    std::string blob(reinterpret_cast<const char*>(data), length);
-    SIM_EndSave();
-    return blob;
-}
-
 // A save whose every cell holds `element` (written with the host kit's writer).
 tshost::SaveGame Blob(int32_t w, int32_t h, uint32_t element, float t, float m) {
     tshost::SaveGame s = tshost::SaveGame::Empty(w, h);
     for (SavedCell& c : s.cells) c = SavedCell{element, t, m};
     s.targetTemperature.assign(s.cells.size(), -1.0f);
     return s;
-}
-
-const FrameResults* Load(const std::string& blob) {
-    return reinterpret_cast<const FrameResults*>(SIM_HandleMessage(SIM_MSG_LOAD_SAVE_GAME, int32_t(blob.size()), blob.data()));
 }
 
 TEST_F(SaveLoad, SaveLoadSaveIsByteIdentical) {

@@ -85,11 +85,7 @@ TEST_F(FrameCycle, MassFromMessagesIsCapped) {
 // it) busy for long.
 TEST_F(FrameCycle, DtIsCheckedAndStepsPerCycleCapped) {
     Start(MixedPlan());
-    struct Case {
-        std::vector<float> dts;
-        int steps;
-        bool reported;
-    };
+    struct Case { std::vector<float> dts; int steps; bool reported; };
     const std::vector<Case> cases = {
         {{0.5f}, 2, false},                      // leaves 0.1 s carried
         {{1e3f}, SIM_MAX_STEPS_PER_CYCLE, true},  // 5000 asked; the carried time is dropped

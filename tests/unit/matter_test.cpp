@@ -5,6 +5,7 @@
 #include <array>
 #include <cmath>
 #include <map>
+#include <tuple>
 
 #include "hostapi/runtime.h"
 #include "scenes/scenes.h"
@@ -356,12 +357,10 @@ TEST_F(MatterFixture, SpreadingSolidsFallInShares) {
             continue;
         }
         ASSERT_EQ(world->outputCollector.fallingSolids.size(), 1u);
+        // Half of the sand and its germs, down in (1, 2): game cell 0 + 3 x 1.
         const FallingSolidEntry& f = world->outputCollector.fallingSolids[0];
-        EXPECT_EQ(f.gameCell, 3);  // (1, 2): game cell 0 + 3 x 1
-        EXPECT_EQ(f.elementIdx, kSand);
-        EXPECT_EQ(f.mass, 450.0f);
-        EXPECT_EQ(f.temperature, 290.0f);
-        EXPECT_EQ(f.diseaseCount, 15);
+        EXPECT_EQ(std::tuple(f.gameCell, int(f.elementIdx), f.mass, f.temperature, f.diseaseCount),
+                  std::tuple(3, int(kSand), 450.0f, 290.0f, 15));
         EXPECT_EQ(Mass(*world, 2, 3), 450.0f);
         EXPECT_EQ(Germs(*world, 2, 3), 15);
     }

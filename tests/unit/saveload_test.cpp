@@ -27,8 +27,7 @@ TEST_F(SaveLoad, SaveLoadSaveIsByteIdentical) {
     plan.disease[size_t(1 * plan.w + 1)] = CreateWorldDisease{1, 0, {0, 0}, 77, {0, 0, 0, 0}};
     plan.target[3] = 305.0f;
     Start(plan);
-    SetWorldFlagsPayload flags{0, 0x21};
-    Post(SIM_MSG_SET_WORLD_FLAGS, flags);
+    Post(SIM_MSG_SET_WORLD_FLAGS, SetWorldFlagsPayload{0, 0x21});
     const std::string first = SaveNow();
     ASSERT_EQ(first.size(), size_t(24 * 7 * 6 + 21));
     EXPECT_EQ(uint8_t(first[20]), 0x21);
@@ -64,8 +63,6 @@ TEST_F(SaveLoad, OldVersionsAndSanitising) {
         blob.targetTemperature[13] = 280.0f;
         const FrameResults* r = Load(tshost::WriteSaveGame(blob, version));
         ASSERT_NE(r, nullptr);
-        gameWidth = 3;
-        gameHeight = 2;
         // Padded cell 6 is game cell 0 (row 1, column 1).
         EXPECT_EQ(Matter(r, 0), (std::tuple{int(kVacuum), 0.0f, 0.0f}));
         EXPECT_EQ(Matter(r, 1), (std::tuple{int(kWater), 5.0f, 293.0f}));

@@ -10,15 +10,10 @@ namespace {
 TEST(AddDisease, SameNewCompetingAndCancelling) {
     const struct {
         const char* name;
-        uint8_t d;
-        int32_t n;
-        uint8_t add;
-        int32_t delta;
-        float weightX;  // competition weight of disease 0 (disease 1 has 1)
-        uint8_t dAfter;
-        int32_t nAfter;
-        uint8_t ageAfter;  // the cell starts at age 7
-        bool mergeAgrees;  // MergeDisease gives the same index and count
+        int d, n, add, delta;
+        float weightX;                 // competition weight of disease 0 (disease 1 has 1)
+        int dAfter, nAfter, ageAfter;  // the cell starts at age 7
+        bool mergeAgrees;              // MergeDisease gives the same index and count
     } cases[] = {
         {"same disease adds", 0, 100, 0, 100, 1.0f, 0, 200, 7, true},
         {"into a clean cell", 255, 0, 1, 50, 1.0f, 1, 50, 0, true},

@@ -1,6 +1,8 @@
 // Germ spread between neighbours and growth in cells.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 
@@ -28,6 +30,13 @@ struct DiseaseFixture : ::testing::Test {
     }
     static int32_t Count(const ts::World& w, int32_t x, int32_t y) {
         return w.updatedCells.diseaseCount[size_t(y * w.width + x)];
+    }
+    // A temperature curve for disease d, in cells whose counts neither grow nor shrink per kg.
+    void Curve(int d, std::array<float, 4> thresholds, std::array<float, 4> halfLives) {
+        std::copy(thresholds.begin(), thresholds.end(), diseases.records[size_t(d)].temperatureThresholds);
+        std::copy(halfLives.begin(), halfLives.end(), diseases.records[size_t(d)].temperatureHalfLives);
+        diseases.records[size_t(d)].maxCountPerKg.assign(size_t(elements.count()), 1e9f);
+        diseases.records[size_t(d)].populationHalfLife.assign(size_t(elements.count()), kInf);
     }
 };
 
@@ -79,13 +88,8 @@ TEST_F(DiseaseFixture, HalfLivesAndTheTemperatureCurve) {
     EXPECT_FLOAT_EQ(ts::HalfLifeFactor(0.2f), 0.5f);
     EXPECT_GT(ts::HalfLifeFactor(-0.2f), 1.0f);  // a negative half-life grows
 
-    ts::DiseaseRecord& d = diseases.records[0];
-    const float thresholds[4] = {250.0f, 280.0f, 320.0f, 350.0f};
-    const float halfLives[4] = {0.2f, 0.4f, kInf, 10.0f};
-    for (int i = 0; i < 4; ++i) {
-        d.temperatureThresholds[i] = thresholds[i];
-        d.temperatureHalfLives[i] = halfLives[i];
-    }
+    Curve(0, {250.0f, 280.0f, 320.0f, 350.0f}, {0.2f, 0.4f, kInf, 10.0f});
+    const ts::DiseaseRecord& d = diseases.records[0];
     EXPECT_FLOAT_EQ(ts::TemperatureFactor(d, 240.0f), 0.5f);            // half-life 0 alone
     EXPECT_FLOAT_EQ(ts::TemperatureFactor(d, 280.0f), std::pow(2.0f, -0.5f));  // t = 1: half-life 1
     EXPECT_EQ(ts::TemperatureFactor(d, 300.0f), 1.0f);                   // comfortable band
@@ -96,23 +100,12 @@ TEST_F(DiseaseFixture, HalfLivesAndTheTemperatureCurve) {
 }
 
 TEST_F(DiseaseFixture, GrowthPassKillsAgesAndCarriesRemainders) {
+    Curve(0, {100.0f, 200.0f, 300.0f, 400.0f}, {kInf, kInf, kInf, kInf});
+    // Half-life 0 at 300 K for the second cell's curve: all germs die.
+    Curve(1, {1000.0f, 1000.0f, 1000.0f, 1000.0f}, {0.0f, 0.0f, 0.0f, 0.0f});
     ts::DiseaseRecord& d = diseases.records[0];
-    for (int i = 0; i < 4; ++i) {
-        d.temperatureThresholds[i] = 100.0f * float(i + 1);
-        d.temperatureHalfLives[i] = kInf;
-    }
-    d.maxCountPerKg.assign(size_t(elements.count()), 1e9f);
-    d.populationHalfLife.assign(size_t(elements.count()), kInf);
     auto world = Make(3, 1, kWater);
     Germs(*world, 1, 1, 0, 1000, 253);
-    // Half-life 0 at 300 K for the second cell's curve: all germs die.
-    ts::DiseaseRecord& y = diseases.records[1];
-    for (int i = 0; i < 4; ++i) {
-        y.temperatureThresholds[i] = 1000.0f;
-        y.temperatureHalfLives[i] = 0.0f;
-    }
-    y.maxCountPerKg.assign(size_t(elements.count()), 1e9f);
-    y.populationHalfLife.assign(size_t(elements.count()), kInf);
     Germs(*world, 2, 1, 1, 500, 5);
     ts::GrowDisease(*world, ts::Rect{1, 1, 4, 2});
     EXPECT_EQ(Count(*world, 1, 1), 1000);  // no change anywhere on the curve

@@ -31,26 +31,31 @@ struct HeatFixture : ::testing::Test {
         for (auto& c : context.collectors) world.outputCollector.AppendAndClear(c);
     }
     static float T(const ts::World& w, int32_t x, int32_t y) { return w.updatedCells.temperature[size_t(y * w.width + x)]; }
+    static float M(const ts::World& w, int32_t x, int32_t y) { return w.updatedCells.mass[size_t(y * w.width + x)]; }
+    static uint8_t E(const ts::World& w, int32_t x, int32_t y) { return w.updatedCells.elementIdx[size_t(y * w.width + x)]; }
+    // The transition check of a cell as the element it holds.
+    static bool Transition(ts::World& w, int32_t x, int32_t y) {
+        return ts::CheckStateTransition(w, w.outputCollector, y * w.width + x, w.elements.info[E(w, x, y)]);
+    }
 };
 
 TEST_F(HeatFixture, PairExchangeAndThreshold) {
     elements.records[kGranite].specificHeatCapacity = 1.0f;
     elements.records[kGranite].thermalConductivity = 1.0f;
     elements.BuildDerivedTables();
+    // E1 = dT * 1 * 1 * 0.2, E2 = dT * 0.125: the smaller moves (1.25 kJ for
+    // 10 K), from a difference of 1 K on.
+    const struct {
+        float hot, coldAfter, hotAfter;
+    } pairs[] = {{310.0f, 301.25f, 308.75f}, {300.9f, 300.0f, 300.9f}, {301.0f, 300.125f, 300.875f}};
     auto world = Make(2, 1, kGranite, 300.0f, 1.0f);
-    Put(*world, 2, 1, kGranite, 310.0f, 1.0f);
-    Heat(*world);
-    // E1 = 10 * 1 * 1 * 0.2 = 2, E2 = 10 * 0.125 = 1.25: 1.25 kJ moves.
-    EXPECT_FLOAT_EQ(T(*world, 1, 1), 301.25f);
-    EXPECT_FLOAT_EQ(T(*world, 2, 1), 308.75f);
-
-    Put(*world, 1, 1, kGranite, 300.0f, 1.0f);
-    Put(*world, 2, 1, kGranite, 300.9f, 1.0f);
-    Heat(*world);
-    EXPECT_EQ(T(*world, 1, 1), 300.0f);  // 0.9 K: no exchange
-    Put(*world, 2, 1, kGranite, 301.0f, 1.0f);
-    Heat(*world);
-    EXPECT_GT(T(*world, 1, 1), 300.0f);  // 1.0 K: exchange
+    for (const auto& k : pairs) {
+        Put(*world, 1, 1, kGranite, 300.0f, 1.0f);
+        Put(*world, 2, 1, kGranite, k.hot, 1.0f);
+        Heat(*world);
+        EXPECT_FLOAT_EQ(T(*world, 1, 1), k.coldAfter) << k.hot;
+        EXPECT_FLOAT_EQ(T(*world, 2, 1), k.hotAfter) << k.hot;
+    }
 
     // A light cell that would overshoot moves a quarter of the way.
     elements.records[kGranite].thermalConductivity = 1000.0f;
@@ -70,18 +75,15 @@ TEST_F(HeatFixture, ConductionByteChoosesMeanOrMinimum) {
     elements.records[kGranite].specificHeatCapacity = 1.0f;
     elements.records[kIce].specificHeatCapacity = 1.0f;
     elements.BuildDerivedTables();
-    auto world = Make(2, 1, kGranite, 300.0f, 10.0f);
-    Put(*world, 2, 1, kIce, 310.0f, 10.0f);
-    Heat(*world);
-    // kappa = sqrt(4 * 1) = 2: Q = 10 * 2 * 0.2 = 4 kJ over 10 kJ/K.
-    EXPECT_NEAR(T(*world, 1, 1) - 300.0f, 0.4f, 1e-4f);
-
-    auto byte254 = Make(2, 1, kGranite, 300.0f, 10.0f);
-    Put(*byte254, 2, 1, kIce, 310.0f, 10.0f);
-    byte254->updatedCells.insulation[size_t(1 * byte254->width + 1)] = 254;
-    Heat(*byte254);
-    // min(0.99217 * 4, 1 * 1) = 1: Q = 10 * 1 * 0.2 = 2 kJ.
-    EXPECT_NEAR(T(*byte254, 1, 1) - 300.0f, 0.2f, 1e-4f);
+    // Byte 255: kappa = sqrt(4 * 1) = 2, Q = 10 * 2 * 0.2 = 4 kJ over 10 kJ/K;
+    // byte 254: min(0.99217 * 4, 1 * 1) = 1, Q = 10 * 1 * 0.2 = 2 kJ.
+    for (const auto& [byte, rise] : {std::pair<uint8_t, float>{255, 0.4f}, {254, 0.2f}}) {
+        auto world = Make(2, 1, kGranite, 300.0f, 10.0f);
+        Put(*world, 2, 1, kIce, 310.0f, 10.0f);
+        world->updatedCells.insulation[size_t(1 * world->width + 1)] = byte;
+        Heat(*world);
+        EXPECT_NEAR(T(*world, 1, 1) - 300.0f, rise, 1e-4f) << int(byte);
+    }
 }
 
 TEST_F(HeatFixture, TinyMassRelaxesAndNoHeatExchangeElementDoesNot) {
@@ -110,65 +112,59 @@ TEST_F(HeatFixture, PhaseChangesWithHysteresisOresAndRelease) {
     elements.records[kSteam].defaultMass = 1.0f;
     elements.BuildDerivedTables();
     auto world = Make(4, 1, kWater, 300.0f, 1.0f);
-    const ts::ElementInfo water = elements.info[kWater];
-    auto cell = [&](int32_t x) { return 1 * world->width + x; };
     // Exactly 3 K below: no transition (hysteresis is strict).
     Put(*world, 1, 1, kWater, 272.5f - 3.0f, 1.0f);
-    EXPECT_FALSE(ts::CheckStateTransition(*world, world->outputCollector, cell(1), water));
+    EXPECT_FALSE(Transition(*world, 1, 1));
     // Just beyond: ice, 1.5 K warmer; the ore of exactly 0.001 kg is not made.
     Put(*world, 1, 1, kWater, 272.5f - 3.01f, 1.0f);
-    EXPECT_TRUE(ts::CheckStateTransition(*world, world->outputCollector, cell(1), water));
-    EXPECT_EQ(world->updatedCells.elementIdx[size_t(cell(1))], kIce);
-    EXPECT_FLOAT_EQ(world->updatedCells.temperature[size_t(cell(1))], 272.5f - 3.01f + 1.5f);
+    EXPECT_TRUE(Transition(*world, 1, 1));
+    EXPECT_EQ(E(*world, 1, 1), kIce);
+    EXPECT_FLOAT_EQ(T(*world, 1, 1), 272.5f - 3.01f + 1.5f);
     EXPECT_EQ(world->outputCollector.emittedMatter.size(), 0u);
     // With 2 kg the ore is 0.002 kg: emitted, taken from the cell.
     Put(*world, 2, 1, kWater, 260.0f, 2.0f);
-    EXPECT_TRUE(ts::CheckStateTransition(*world, world->outputCollector, cell(2), water));
+    EXPECT_TRUE(Transition(*world, 2, 1));
     ASSERT_EQ(world->outputCollector.emittedMatter.size(), 1u);
     EXPECT_EQ(world->outputCollector.emittedMatter[0].elementIdx, kGranite);
     EXPECT_FLOAT_EQ(world->outputCollector.emittedMatter[0].mass, 0.002f);
-    EXPECT_FLOAT_EQ(world->updatedCells.mass[size_t(cell(2))], 1.998f);
+    EXPECT_FLOAT_EQ(M(*world, 2, 1), 1.998f);
     // Heating beyond highTemp + 3 with flag 0x40 reports a flagged transition.
-    world->updatedCells.cellFlags[size_t(cell(3))] = SIM_CELL_REPORT_TRANSITIONS;
+    world->updatedCells.cellFlags[size_t(1 * world->width + 3)] = SIM_CELL_REPORT_TRANSITIONS;
     Put(*world, 3, 1, kWater, 380.0f, 1.0f);
-    EXPECT_TRUE(ts::CheckStateTransition(*world, world->outputCollector, cell(3), water));
-    EXPECT_EQ(world->updatedCells.elementIdx[size_t(cell(3))], kSteam);
+    EXPECT_TRUE(Transition(*world, 3, 1));
+    EXPECT_EQ(E(*world, 3, 1), kSteam);
     ASSERT_EQ(world->outputCollector.flaggedTransitions.size(), 1u);
     EXPECT_EQ(world->outputCollector.flaggedTransitions[0], 2);
 }
 
+// Steam of game cell 2 (top left) may leave, that of game cell 3 may not.
 TEST_F(HeatFixture, CondensingGasLeavesWhereReleaseIsPermitted) {
     auto world = Make(2, 2, kSteam, 368.0f, 0.5f);
-    const ts::ElementInfo steam = elements.info[kSteam];
-    const int32_t top = 2 * world->width + 1;     // game cell 2
-    const int32_t other = 2 * world->width + 2;   // game cell 3
     world->releasePermit[2] = 1;
     world->Snapshot();
-    EXPECT_TRUE(ts::CheckStateTransition(*world, world->outputCollector, top, steam));
+    EXPECT_TRUE(Transition(*world, 1, 2));
     ASSERT_EQ(world->outputCollector.releasedContents.size(), 1u);
     EXPECT_EQ(world->outputCollector.releasedContents[0].elementIdx, kWater);
     EXPECT_FLOAT_EQ(world->outputCollector.releasedContents[0].temperature, 369.5f);
-    EXPECT_EQ(world->updatedCells.elementIdx[size_t(top)], kVacuum);
+    EXPECT_EQ(E(*world, 1, 2), kVacuum);
     EXPECT_TRUE(world->outputCollector.changedCells.empty());
     // Without a permit the cell turns into water in place.
-    EXPECT_TRUE(ts::CheckStateTransition(*world, world->outputCollector, other, steam));
-    EXPECT_EQ(world->updatedCells.elementIdx[size_t(other)], kWater);
+    EXPECT_TRUE(Transition(*world, 2, 2));
+    EXPECT_EQ(E(*world, 2, 2), kWater);
     EXPECT_EQ(world->outputCollector.changedCells.size(), 1u);
 }
 
+// Ice's defaultMass is 1000: 800 kg fill 0.8 of an item, 801 kg more.
 TEST_F(HeatFixture, FreezeToItemFillLimit) {
-    auto world = Make(2, 1, kWater, 260.0f, 800.0f);  // ice defaultMass 1000: fill 0.8
-    const ts::ElementInfo water = elements.info[kWater];
+    auto world = Make(2, 1, kWater, 260.0f, 800.0f);
     world->frameParameters.forceEmission = 1;
-    const int32_t a = 1 * world->width + 1;
-    const int32_t b = 1 * world->width + 2;
-    world->updatedCells.mass[size_t(b)] = 801.0f;
-    EXPECT_TRUE(ts::CheckStateTransition(*world, world->outputCollector, a, water));
-    EXPECT_EQ(world->updatedCells.elementIdx[size_t(a)], kVacuum);
+    world->updatedCells.mass[size_t(1 * world->width + 2)] = 801.0f;
+    EXPECT_TRUE(Transition(*world, 1, 1));
+    EXPECT_EQ(E(*world, 1, 1), kVacuum);
     ASSERT_EQ(world->outputCollector.emittedMatter.size(), 1u);
     EXPECT_EQ(world->outputCollector.emittedMatter[0].elementIdx, kIce);
-    EXPECT_TRUE(ts::CheckStateTransition(*world, world->outputCollector, b, water));
-    EXPECT_EQ(world->updatedCells.elementIdx[size_t(b)], kIce);
+    EXPECT_TRUE(Transition(*world, 2, 1));
+    EXPECT_EQ(E(*world, 2, 1), kIce);
     EXPECT_EQ(world->outputCollector.emittedMatter.size(), 1u);
 }
 

@@ -6,6 +6,8 @@
 
 #include <mutex>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "tesselsim/tesselsim.h"
@@ -73,10 +75,17 @@ protected:
         gameWidth = plan.w;
         gameHeight = plan.h;
         EXPECT_EQ(Send(SIM_MSG_CREATE_WORLD, plan.Payload()), uint64_t(plan.w) * uint64_t(plan.h));
+        return Load(SaveNow());
+    }
+    // The running world's save; the results of loading a save.
+    static std::string SaveNow() {
         uint32_t length = 0;
         const uint8_t* data = SIM_BeginSave(&length);
-        const std::string blob(reinterpret_cast<const char*>(data), length);
+        std::string blob(reinterpret_cast<const char*>(data), length);
         SIM_EndSave();
+        return blob;
+    }
+    static const FrameResults* Load(const std::string& blob) {
         return reinterpret_cast<const FrameResults*>(Send(SIM_MSG_LOAD_SAVE_GAME, blob));
     }
 
@@ -95,6 +104,11 @@ protected:
         return Exchange();
     }
     int32_t Cell(int32_t x, int32_t y) const { return y * gameWidth + x; }
+    // A published cell's element, mass and temperature; its disease and germ count.
+    static std::tuple<int, float, float> Matter(const FrameResults* r, int32_t c) {
+        return {r->elementIdx[c], r->mass[c], r->temperature[c]};
+    }
+    static std::pair<int, int> Germs(const FrameResults* r, int32_t c) { return {r->diseaseIdx[c], r->diseaseCount[c]}; }
 
     ts::ElementTable elements;
     ts::DiseaseTable diseases;

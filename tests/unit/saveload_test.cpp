@@ -11,24 +11,12 @@ namespace {
 
 using SaveLoad = InProcessHost;
 
-std::string SaveNow() {
-    uint32_t length = 0;
-    const uint8_t* data = SIM_BeginSave(&length);
-    std::string blob(reinterpret_cast<const char*>(data), length);
-    SIM_EndSave();
-    return blob;
-}
-
 // A save whose every cell holds `element` (written with the host kit's writer).
 tshost::SaveGame Blob(int32_t w, int32_t h, uint32_t element, float t, float m) {
     tshost::SaveGame s = tshost::SaveGame::Empty(w, h);
     for (SavedCell& c : s.cells) c = SavedCell{element, t, m};
     s.targetTemperature.assign(s.cells.size(), -1.0f);
     return s;
-}
-
-const FrameResults* Load(const std::string& blob) {
-    return reinterpret_cast<const FrameResults*>(SIM_HandleMessage(SIM_MSG_LOAD_SAVE_GAME, int32_t(blob.size()), blob.data()));
 }
 
 TEST_F(SaveLoad, SaveLoadSaveIsByteIdentical) {
@@ -39,31 +27,24 @@ TEST_F(SaveLoad, SaveLoadSaveIsByteIdentical) {
     plan.disease[size_t(1 * plan.w + 1)] = CreateWorldDisease{1, 0, {0, 0}, 77, {0, 0, 0, 0}};
     plan.target[3] = 305.0f;
     Start(plan);
-    SetWorldFlagsPayload flags{0, 0x21};
-    Post(SIM_MSG_SET_WORLD_FLAGS, flags);
+    Post(SIM_MSG_SET_WORLD_FLAGS, SetWorldFlagsPayload{0, 0x21});
     const std::string first = SaveNow();
     ASSERT_EQ(first.size(), size_t(24 * 7 * 6 + 21));
     EXPECT_EQ(uint8_t(first[20]), 0x21);
+    // A second BeginSave replaces the first buffer; a second EndSave has nothing to free.
+    uint32_t length = 99;
+    SIM_BeginSave(&length);
+    const uint8_t* again = SIM_BeginSave(&length);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(again), length), first);
+    SIM_EndSave();
+    SIM_EndSave();
     // Load the save into a fresh library and save again.
     SIM_Shutdown();
     SetUp();
     const FrameResults* loaded = Load(first);
     ASSERT_NE(loaded, nullptr);
-    EXPECT_EQ(loaded->diseaseIdx[6], 1);
-    EXPECT_EQ(loaded->diseaseCount[6], 77);
+    EXPECT_EQ(Germs(loaded, 6), (std::pair{1, 77}));
     EXPECT_EQ(SaveNow(), first);
-}
-
-TEST_F(SaveLoad, SmallestWorldSaveLength) {
-    Start(WorldPlan(2, 1, kGranite, 300.0f, 10.0f));  // 4 x 3 padded
-    EXPECT_EQ(SaveNow().size(), 309u);
-    uint32_t length = 99;
-    SIM_BeginSave(&length);
-    const uint8_t* second = SIM_BeginSave(&length);  // replaces the first buffer
-    EXPECT_EQ(length, 309u);
-    EXPECT_EQ(std::memcmp(second, "SIMSAVE", 8), 0);
-    SIM_EndSave();
-    SIM_EndSave();  // nothing to free: no effect
 }
 
 TEST_F(SaveLoad, OldVersionsAndSanitising) {
@@ -82,24 +63,14 @@ TEST_F(SaveLoad, OldVersionsAndSanitising) {
         blob.targetTemperature[13] = 280.0f;
         const FrameResults* r = Load(tshost::WriteSaveGame(blob, version));
         ASSERT_NE(r, nullptr);
-        gameWidth = 3;
-        gameHeight = 2;
         // Padded cell 6 is game cell 0 (row 1, column 1).
-        EXPECT_EQ(r->elementIdx[0], kVacuum);
-        EXPECT_EQ(r->mass[0], 0.0f);
-        EXPECT_EQ(r->temperature[1], 293.0f);
-        EXPECT_EQ(r->elementIdx[2], kVacuum);
-        EXPECT_EQ(r->temperature[2], 0.0f);
-        EXPECT_EQ(r->mass[2], 0.0f);
-        EXPECT_EQ(r->temperature[3], 293.0f);
-        EXPECT_EQ(r->mass[3], 100.0f);
-        EXPECT_EQ(r->elementIdx[4], kIce);  // 5.5 K below water's low point
-        EXPECT_EQ(r->temperature[4], 268.5f);
-        EXPECT_EQ(r->mass[4], 1e9f);
-        EXPECT_EQ(r->diseaseIdx[5], version >= 9 ? 0 : 255);
-        EXPECT_EQ(r->diseaseCount[5], version >= 9 ? 40 : 0);
-        EXPECT_EQ(r->diseaseIdx[3], 255);
-        EXPECT_EQ(r->diseaseCount[3], 0);
+        EXPECT_EQ(Matter(r, 0), (std::tuple{int(kVacuum), 0.0f, 0.0f}));
+        EXPECT_EQ(Matter(r, 1), (std::tuple{int(kWater), 5.0f, 293.0f}));
+        EXPECT_EQ(Matter(r, 2), (std::tuple{int(kVacuum), 0.0f, 0.0f}));
+        EXPECT_EQ(Matter(r, 3), (std::tuple{int(kWater), 100.0f, 293.0f}));
+        EXPECT_EQ(Matter(r, 4), (std::tuple{int(kIce), 1e9f, 268.5f}));  // 5.5 K below water's low point
+        EXPECT_EQ(Germs(r, 5), (version >= 9 ? std::pair{0, 40} : std::pair{255, 0}));
+        EXPECT_EQ(Germs(r, 3), (std::pair{255, 0}));
         const auto resaved = tshost::ReadSaveGame(SaveNow());
         ASSERT_TRUE(resaved) << resaved.error;
         // Version 7 has no target block: the creation value 0 stays.
@@ -139,8 +110,7 @@ TEST_F(SaveLoad, HostValuesAreSanitisedOnCreateAndLoad) {
     const FrameResults* r = Load(tshost::WriteSaveGame(blob, 13));
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(r->mass[0], 0.0f);
-    EXPECT_EQ(r->diseaseIdx[1], 255);
-    EXPECT_EQ(r->diseaseCount[1], 0);
+    EXPECT_EQ(Germs(r, 1), (std::pair{255, 0}));
     EXPECT_EQ(r->temperature[2], SIM_MAX_TEMPERATURE);
     EXPECT_EQ(r->temperature[3], 293.0f);
     EXPECT_EQ(tshost::ReadSaveGame(SaveNow()).save->targetTemperature[10], SIM_MAX_TEMPERATURE);
@@ -246,15 +216,6 @@ TEST_F(SaveLoad, LoadWhileRunningRestartsOnTheNewWorld) {
     EXPECT_EQ(r->dugMatter[0].gameCell, 7);
 }
 
-TEST_F(SaveLoad, GridAndSettleNeedAWorld) {
-    EXPECT_EQ(Send(SIM_MSG_LOAD_CELL_BYTE_GRID, std::string(4, '\0')), 0u);
-    EXPECT_EQ(Send(SIM_MSG_SETTLE_WORLD, ""), 0u);
-    uint32_t length = 5;
-    EXPECT_EQ(SIM_BeginSave(&length), nullptr);
-    EXPECT_EQ(length, 0u);
-    EXPECT_TRUE(Reported("there is no world"));
-}
-
 TEST_F(SaveLoad, SettleWorldDropsUnstableCells) {
     elements.records[kIce].stateFlags = SIM_STATE_SOLID | SIM_ELEMENT_UNSTABLE;
     Send(SIM_MSG_LOAD_ELEMENT_TABLE, ElementTablePayload(elements.records, elements.elementNames));
@@ -271,11 +232,16 @@ TEST_F(SaveLoad, SettleWorldDropsUnstableCells) {
     EXPECT_EQ(cellAt(0).elementId, elements.records[kGranite].id);
     EXPECT_EQ(cellAt(1).elementId, elements.records[kIce].id);
     EXPECT_EQ(cellAt(1).mass, 40.0f);
-    EXPECT_EQ(cellAt(2).elementId, SIM_VACUUM_ELEMENT_ID);
-    EXPECT_EQ(cellAt(3).elementId, SIM_VACUUM_ELEMENT_ID);
+    for (int32_t y : {2, 3}) EXPECT_EQ(cellAt(y).elementId, SIM_VACUUM_ELEMENT_ID) << y;
 }
 
-TEST_F(SaveLoad, CellByteGridMustMatchTheWorld) {
+TEST_F(SaveLoad, GridAndSettleNeedAWorldAndTheGridItsSize) {
+    EXPECT_EQ(Send(SIM_MSG_LOAD_CELL_BYTE_GRID, std::string(4, '\0')), 0u);
+    EXPECT_EQ(Send(SIM_MSG_SETTLE_WORLD, ""), 0u);
+    uint32_t length = 5;
+    EXPECT_EQ(SIM_BeginSave(&length), nullptr);
+    EXPECT_EQ(length, 0u);
+    EXPECT_TRUE(Reported("there is no world"));
     Start(WorldPlan(3, 2, kWater, 300.0f, 10.0f));
     EXPECT_EQ(Send(SIM_MSG_LOAD_CELL_BYTE_GRID, std::string(5, '\xff')), 0u);
     EXPECT_TRUE(Reported("LoadCellByteGrid refused"));

@@ -1,6 +1,7 @@
 // Small element and disease tables built in-process for unit tests.
 #pragma once
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -28,7 +29,6 @@ inline ElementRecord Element(uint32_t id, uint8_t state, float specificHeat = 1.
     r.sublimateIndex = 255;
     r.defaultMass = state == SIM_STATE_GAS ? 1.0f : 1000.0f;
     r.maxMass = r.defaultMass;
-    r.lowTemp = 0.0f;
     r.highTemp = 10000.0f;
     return r;
 }
@@ -63,12 +63,9 @@ inline ts::DiseaseRecord Disease(uint32_t id, float weight, size_t elementCount)
     ts::DiseaseRecord d;
     d.id = id;
     d.competitionWeight = weight;
-    d.underpopulationDeathRate.assign(elementCount, 0.0f);
-    d.populationHalfLife.assign(elementCount, 0.0f);
-    d.overpopulationHalfLife.assign(elementCount, 0.0f);
-    d.spreadRate.assign(elementCount, 0.0f);
-    d.minCountPerKg.assign(elementCount, 0.0f);
-    d.maxCountPerKg.assign(elementCount, 0.0f);
+    for (auto* rates : {&d.underpopulationDeathRate, &d.populationHalfLife, &d.overpopulationHalfLife, &d.spreadRate,
+                        &d.minCountPerKg, &d.maxCountPerKg})
+        rates->assign(elementCount, 0.0f);
     d.minSpreadCount.assign(elementCount, 0);
     d.minSpreadAge.assign(elementCount, 0);
     return d;
@@ -98,10 +95,8 @@ inline std::string DiseaseTablePayload(const ts::DiseaseTable& table, int32_t gr
         tshost::DiseaseDesc& d = out.emplace_back(tshost::DiseaseDesc{table.diseaseNames[i], {}, {}});
         d.header.id = r.id;
         d.header.competitionWeight = r.competitionWeight;
-        for (int k = 0; k < 4; ++k) {
-            d.header.temperatureThresholds[k] = r.temperatureThresholds[k];
-            d.header.temperatureHalfLives[k] = r.temperatureHalfLives[k];
-        }
+        std::copy_n(r.temperatureThresholds, 4, d.header.temperatureThresholds);
+        std::copy_n(r.temperatureHalfLives, 4, d.header.temperatureHalfLives);
         for (size_t e = 0; e < size_t(growthCount); ++e)
             d.growth.push_back({r.underpopulationDeathRate[e], r.populationHalfLife[e], r.overpopulationHalfLife[e],
                                 r.spreadRate[e], r.minCountPerKg[e], r.maxCountPerKg[e], r.minSpreadCount[e],

@@ -181,7 +181,7 @@ TEST_F(BuildingTest, CoveredCellsChangePhaseAndRemovalIsOnce) {
     EXPECT_EQ(world->outputCollector.changedCells[0].gameCell, 0);
     buildings().RemoveBuilding(h);
     EXPECT_FALSE(buildings().IsLive(h));
-    // (The output marked for the removal is the component frames test's.)
+    // (The output marked for the removal is the end-to-end components test's.)
     buildings().RemoveBuilding(h);  // twice: refused
     EXPECT_TRUE(Reported("not live"));
     EXPECT_TRUE(buildings().IsLive(other));

@@ -77,7 +77,7 @@ TEST_F(ChunkTest, LightChunkStorageAndFloor) {
     EXPECT_EQ(Output(onFloor).temperature, Chunk(onFloor).temperature);
 
     // Energy adds up over the frame's steps (the publication's reset is the
-    // component frames test's).
+    // end-to-end components test's).
     const float afterOne = Output(onFloor).energy;
     Step();
     EXPECT_LT(Output(onFloor).energy, afterOne);

@@ -1,6 +1,6 @@
 // Host objects on the grid through the loaded library, where the in-process
 // component tests do not reach: one frame's adds and removes, reserved
-// components, each frame's intake and outlet results, limits at their edges,
+// components, each frame's results, limits at their edges,
 // and the conduit manager's removals done by the sim thread.
 #include <cmath>
 
@@ -78,20 +78,32 @@ TEST_F(Components, HandlesAcrossOneFramesAddsAndRemoves) {
     EXPECT_TRUE(r.reservedComponentOutputs().empty());
 }
 
-TEST_F(Components, IntakeAndOutletResultsBelongToTheirFrame) {
+// What each cycle publishes: an intake's and an outlet's results, the
+// outlet's blocked and unblocked callbacks (each once), an item's energy
+// (never the sum of two cycles), and a removed building's output (marked
+// once, then zeroed).
+TEST_F(Components, ResultsBelongToTheirFrame) {
     LoadTables();
-    // Row 1 between granite rows: water | water | granite | oxygen | granite x 4.
+    // Row 1 between granite rows: water | water | granite | oxygen | granite | oxygen | granite x 2.
     tshost::WorldLayout world(8, 3, tshost::Matter(E("Granite"), 300.0f, 100.0f));
     world.at(0, 1) = tshost::Matter(E("Water"), 300.0f, 1.5f);
     world.at(1, 1) = tshost::Matter(E("Water"), 350.0f, 1.0f);
     world.at(3, 1) = tshost::Matter(E("Oxygen"), 300.0f, 1.0f);
+    world.at(5, 1) = tshost::Matter(E("Oxygen"), 300.0f, 0.01f);  // walled in: no drift moves the warmed gas
     Load(world);
     Send(SIM_MSG_ADD_MASS_CONSUMER, tshost::AddMassConsumer(Cell(0, 1), 1, 3, 0, E("Water")));
     Send(SIM_MSG_ADD_MASS_EMITTER, tshost::AddMassEmitter(0.5f, 2, 21, 22));
+    Send(SIM_MSG_ADD_ELEMENT_CHUNK,
+         tshost::AddElementChunk(Cell(5, 1), 3, 10.0f, 400.0f, 10.0f, 1.0f, 1.0f, E("Granite")));
+    Send(SIM_MSG_ADD_BUILDING_HEAT_EXCHANGE,
+         tshost::AddBuildingHeatExchange(7, E("Granite"), 80.0f, 400.0f, 1.0f, 1000.0f, 0.0f, 6, 0, 8, 1));
     auto r = RunFrame(0.0f);
-    const uint32_t consumer = HandleOf(r, 1), emitter = HandleOf(r, 2);
+    const uint32_t consumer = HandleOf(r, 1), emitter = HandleOf(r, 2), building = HandleOf(r, 7);
     ASSERT_EQ(r.massEmitterOutputs().size(), 1u);
     EXPECT_EQ(r.massEmitterOutputs()[0].elementIdx, SIM_NO_ELEMENT);
+    ASSERT_EQ(r.elementChunkOutputs().size(), 1u);  // published without an exchange
+    EXPECT_EQ(r.elementChunkOutputs()[0].temperature, 400.0f);
+    EXPECT_EQ(r.elementChunkOutputs()[0].energy, 0.0f);
 
     Send(SIM_MSG_MODIFY_MASS_CONSUMER, tshost::ModifyMassConsumer(consumer, Cell(0, 1), 10.0f));
     // The outlet's cell holds 1 kg of oxygen, above its limit of 0.5 kg.
@@ -101,25 +113,47 @@ TEST_F(Components, IntakeAndOutletResultsBelongToTheirFrame) {
     ASSERT_EQ(r.massConsumerOutputs().size(), 2u);
     EXPECT_FLOAT_EQ(r.massConsumerOutputs()[0].mass + r.massConsumerOutputs()[1].mass, 2.5f);
     EXPECT_EQ(r.massEmitterOutputs()[0].mass, 0.0f);
+    ASSERT_EQ(r.cellCallbacks().size(), 1u);  // blocked, once though two steps found no room
+    EXPECT_EQ(r.cellCallbacks()[0], 21u);
 
-    // Room again: the outlet emits.
+    // Room again: the outlet says so once and emits.
     Send(SIM_MSG_MODIFY_MASS_EMITTER,
          tshost::ModifyMassEmitter(emitter, Cell(3, 1), 0.2f, 0.1f, 300.0f, 5.0f, 0, E("Oxygen"), 1, 255));
     r = RunFrame(0.6f);
+    ASSERT_EQ(r.cellCallbacks().size(), 1u);
+    EXPECT_EQ(r.cellCallbacks()[0], 22u);
     EXPECT_EQ(r.massEmitterOutputs()[0].elementIdx, E("Oxygen"));
     EXPECT_FLOAT_EQ(r.massEmitterOutputs()[0].mass, 0.2f);
     EXPECT_FLOAT_EQ(r.mass()[size_t(Cell(3, 1))], 1.2f);
-    // Frames in consecutive cycles: each reports its own emission, and what
-    // the intake took (all in the earlier frame) is never reported again.
-    size_t takenAgain = 0;
+    // Frames in consecutive cycles: each reports its own emission and item
+    // energy, and what the intake took (all in the earlier frame) is never
+    // reported again.
     EndFrame(0.2f);
-    takenAgain += Exchange().massConsumerOutputs().size();
+    size_t takenAgain = Exchange().massConsumerOutputs().size();
     EndFrame(0.2f);
-    takenAgain += Exchange().massConsumerOutputs().size();
     r = Exchange();
     takenAgain += r.massConsumerOutputs().size();
+    const ElementChunkOutput c1 = r.elementChunkOutputs()[0];
+    r = Exchange();
+    takenAgain += r.massConsumerOutputs().size();
+    const ElementChunkOutput c2 = r.elementChunkOutputs()[0];
     EXPECT_FLOAT_EQ(r.massEmitterOutputs()[0].mass, 0.1f);
     EXPECT_EQ(takenAgain, 0u);
+    EXPECT_LT(c1.energy, 0.0f);
+    EXPECT_LT(c2.energy, 0.0f);
+    EXPECT_GT(c2.energy, 1.5f * c1.energy);
+    const ElementChunkOutput c3 = RunFrame(0.0f).elementChunkOutputs()[0];
+    EXPECT_EQ(c3.energy, 0.0f);
+    EXPECT_EQ(c3.temperature, c2.temperature);
+
+    Send(SIM_MSG_REMOVE_BUILDING_HEAT_EXCHANGE, tshost::RemoveBuildingHeatExchange(building, 8));
+    r = RunFrame(0.2f);
+    ASSERT_EQ(r.componentCallbacks().size(), 1u);
+    EXPECT_EQ(r.componentCallbacks()[0].handle, SIM_NO_HANDLE);
+    ASSERT_EQ(r.buildingOutputs().size(), 1u);
+    EXPECT_EQ(r.buildingOutputs()[0].handle, building);
+    EXPECT_EQ(r.buildingOutputs()[0].temperature, -1.0f);
+    EXPECT_EQ(RunFrame(0.2f).buildingOutputs()[0].temperature, 0.0f);  // no record rewrites it
     EXPECT_TRUE(ReportRecorder::Take().empty());
 }
 

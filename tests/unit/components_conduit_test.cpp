@@ -80,12 +80,10 @@ TEST_F(Conduits, ExchangeWithThePipeBuilding) {
 
 TEST_F(Conduits, FreezeAndBoilLists) {
     // Water freezes at 272.5 K and boils at 372.5 K, with 3 K to spare.
-    const uint32_t a = Add(272.5f - 2.9f, 0);
+    Add(272.5f - 2.9f, 0);
     const uint32_t b = Add(272.5f - 3.1f, 1);
-    const uint32_t c = Add(372.5f + 2.9f, 2);
+    Add(372.5f + 2.9f, 2);
     const uint32_t d = Add(372.5f + 3.1f, 3);
-    (void)a;
-    (void)c;
     // Slot 1 comes back with version 1: the lists name slots, not handles.
     ConduitTemperatureManager_Remove(b);
     ts::RunConduitRemovalPass(ts::GetRuntime().conduits);

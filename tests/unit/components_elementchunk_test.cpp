@@ -13,14 +13,7 @@ namespace {
 struct ChunkTest : ComponentWorld {
     uint32_t AddChunk(int32_t x, int32_t y, uint8_t element, float mass, float t, float scale = 1.0f,
                       float floorScale = 1.0f) {
-        AddElementChunkPayload m{};
-        m.gameCell = y * world->gameWidth() + x;
-        m.mass = mass;
-        m.temperature = t;
-        m.scaleNumerator = scale;
-        m.scaleDenominator = 1.0f;
-        m.floorExchangeScale = floorScale;
-        m.elementIdx = element;
+        const AddElementChunkPayload m{y * world->gameWidth() + x, 0, mass, t, scale, 1.0f, floorScale, element, {}};
         return chunks().Add(ts::ElementChunk::BuildRecord(*world, m));
     }
     ts::ElementChunk& chunks() { return Component<ts::ElementChunk>(); }
@@ -84,7 +77,7 @@ TEST_F(ChunkTest, LightChunkStorageAndFloor) {
     EXPECT_EQ(Output(onFloor).temperature, Chunk(onFloor).temperature);
 
     // Energy adds up over the frame's steps (the publication's reset is the
-    // component frames test's).
+    // end-to-end components test's).
     const float afterOne = Output(onFloor).energy;
     Step();
     EXPECT_LT(Output(onFloor).energy, afterOne);

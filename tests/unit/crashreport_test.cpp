@@ -57,43 +57,31 @@ TEST(CrashTime, DumpNamePadsTheYearAndIsCutToItsBuffer) {
     EXPECT_STREQ(small, "Tessel_CRASH_releas");
 }
 
-// Sets TZ for one test and puts the old value back.
-class ZoneScope {
-public:
-    explicit ZoneScope(const char* zone) {
-        if (const char* old = std::getenv("TZ")) saved_ = old, hadZone_ = true;
-        setenv("TZ", zone, 1);
-        tzset();
-    }
-    ~ZoneScope() {
-        if (hadZone_) setenv("TZ", saved_.c_str(), 1);
-        else unsetenv("TZ");
-        tzset();
-    }
-
-private:
-    std::string saved_;
-    bool hadZone_ = false;
-};
-
-int32_t LibraryOffset(int64_t t) {
-    const std::time_t value = static_cast<std::time_t>(t);
-    std::tm parts{};
-    localtime_r(&value, &parts);
-    return static_cast<int32_t>(parts.tm_gmtoff);
-}
-
 TEST(CrashTime, ZoneTableFollowsDaylightSavingForAYearToTheSecond) {
     // Central European rules, spelled out so that no zone database is needed.
-    ZoneScope zone("CET-1CEST,M3.5.0,M10.5.0/3");
+    const char* old = std::getenv("TZ");
+    const std::string saved = old != nullptr ? old : "";
+    setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
+    tzset();
+    auto libraryOffset = [](int64_t t) {
+        const std::time_t value = static_cast<std::time_t>(t);
+        std::tm parts{};
+        localtime_r(&value, &parts);
+        return static_cast<int32_t>(parts.tm_gmtoff);
+    };
     const int64_t start = 1609459200;  // 2021-01-01 00:00:00 UTC
     ts::LocalZoneTable table;
     table.Prepare(start);
-    for (int64_t t = start; t < start + 366 * 86400; t += 1800)
-        ASSERT_EQ(table.OffsetAt(t), LibraryOffset(t)) << t;
+    int64_t firstWrong = 0;  // every half hour of the year
+    for (int64_t t = start; t < start + 366 * 86400 && firstWrong == 0; t += 1800)
+        if (table.OffsetAt(t) != libraryOffset(t)) firstWrong = t;
+    EXPECT_EQ(firstWrong, 0);
     // The changes themselves: 2021-03-28 01:00 UTC and 2021-10-31 01:00 UTC.
     for (const int64_t change : {int64_t{1616893200}, int64_t{1635642000}})
-        for (int64_t t = change - 2; t <= change + 2; ++t) EXPECT_EQ(table.OffsetAt(t), LibraryOffset(t)) << t;
+        for (int64_t t = change - 2; t <= change + 2; ++t) EXPECT_EQ(table.OffsetAt(t), libraryOffset(t)) << t;
+    if (old != nullptr) setenv("TZ", saved.c_str(), 1);
+    else unsetenv("TZ");
+    tzset();
 }
 
 // --- the other threads of the process -------------------------------------------

@@ -11,14 +11,16 @@
 namespace {
 
 TEST(HostkitDataFiles, LoadersRejectMalformedTables) {
-    auto elementsError = [](const std::string& text) {
+    // The loader's complaint about `text`, or "accepted".
+    auto error = [](const auto& parse, const std::string& text) {
         try {
-            tshost::ParseElementsJson(text);
+            parse(text);
         } catch (const std::runtime_error& e) {
             return std::string(e.what());
         }
         return std::string("accepted");
     };
+    auto elementsError = [&error](const std::string& text) { return error(tshost::ParseElementsJson, text); };
     const std::string ok = R"({"elements": [
         {"name": "Vacuum", "id": "0x2D39BF75", "state": "vacuum"},
         {"name": "Rock", "id": 7, "state": "solid", "high": {"temp": 1000, "target": "Lava"}},
@@ -44,13 +46,8 @@ TEST(HostkitDataFiles, LoadersRejectMalformedTables) {
     for (const auto& [text, fragment] : badElements)
         EXPECT_NE(elementsError(text).find(fragment), std::string::npos) << text;
 
-    auto diseasesError = [&parsed](const std::string& text) {
-        try {
-            tshost::ParseDiseasesJson(text, parsed);
-        } catch (const std::runtime_error& e) {
-            return std::string(e.what());
-        }
-        return std::string("accepted");
+    auto diseasesError = [&](const std::string& text) {
+        return error([&parsed](const std::string& t) { tshost::ParseDiseasesJson(t, parsed); }, text);
     };
     const std::string base = R"("id": 5, "competitionWeight": 1, "temperatureThresholds": [1, 2, 3, 4],
         "temperatureHalfLives": [1, "infinity", 2, 3])";

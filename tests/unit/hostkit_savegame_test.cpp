@@ -42,17 +42,12 @@ TEST(HostkitSaveGame, RoundTripsEveryVersionAtItsExactLength) {
         const tshost::SaveGame& s = *read.save;
         EXPECT_EQ(s.version, c.version);
         EXPECT_EQ(s.worldFlags, c.flags ? 0x05 : 0);
-        ASSERT_EQ(s.cells.size(), 12u);
-        ASSERT_EQ(s.diseases.size(), 12u);
-        ASSERT_EQ(s.targetTemperature.size(), 12u);
-        for (size_t i = 0; i < 12; ++i) {
-            EXPECT_EQ(s.cells[i].elementId, world.cells[i].elementId);
-            EXPECT_EQ(s.cells[i].temperature, world.cells[i].temperature);
-            EXPECT_EQ(s.cells[i].mass, world.cells[i].mass);
-            EXPECT_EQ(s.diseases[i].diseaseId, c.diseases ? world.diseases[i].diseaseId : 0u);
-            EXPECT_EQ(s.diseases[i].diseaseCount, c.diseases ? world.diseases[i].diseaseCount : 0);
-            EXPECT_EQ(s.targetTemperature[i], c.targets ? world.targetTemperature[i] : 0.0f);
-        }
+        // What the version holds comes back; what it does not is empty.
+        tshost::SaveGame expected = world;
+        if (!c.diseases) expected.diseases.assign(12, SavedDisease{0, 0});
+        if (!c.targets) expected.targetTemperature.assign(12, 0.0f);
+        expected.worldFlags = s.worldFlags;
+        EXPECT_EQ(tshost::WriteSaveGame(s), tshost::WriteSaveGame(expected));
     }
 }
 

@@ -13,14 +13,7 @@ namespace {
 TEST(HostkitWorld, CreateWorldPayloadParsesBack) {
     tshost::WorldLayout world(3, 2, tshost::Matter(1, 300.0f, 1.5f));
     world.Fill(0, 0, 3, 1, tshost::Matter(4, 280.0f, 1000.0f));  // bottom row
-    tshost::WorldCell& c = world.at(2, 1);                      // game cell 5, the last
-    c.cellFlags = 0x40;
-    c.insulation = 17;
-    c.strengthModifier = 99;
-    c.targetTemperature = 310.0f;
-    c.diseaseIdx = 1;
-    c.diseaseAge = 6;
-    c.diseaseCount = 12345;
+    world.at(2, 1) = tshost::WorldCell{1, 0x40, 17, 99, 300.0f, 1.5f, 310.0f, 1, 6, 12345};  // game cell 5, the last
     EXPECT_EQ(world.GameCell(2, 1), 5);
 
     // Every end-to-end world goes through this payload; here the parser's side

@@ -19,32 +19,10 @@ namespace {
 namespace fs = std::filesystem;
 using Json = nlohmann::ordered_json;
 
-class FakeMachine {
-public:
-    void Write(const std::string& path, const std::string& content) {
-        const fs::path full = root_ / path;
-        fs::create_directories(full.parent_path());
-        std::ofstream(full, std::ios::binary) << content;
-    }
-
-    void Remove(const std::string& path) { fs::remove_all(root_ / path); }
-
-    ts::MachineSources Sources(uint32_t ecx, uint32_t edx) const {
-        ts::MachineSources s;
-        s.root = root_.string();
-        s.sysname = "Linux";
-        s.release = "6.1.0-test";
-        s.version = "#1 SMP \"quoted\" build";
-        s.machine = "x86_64";
-        s.cpuidEcx = ecx;
-        s.cpuidEdx = edx;
-        return s;
-    }
-
-private:
-    tstest::TempDir dir_;
-    const fs::path& root_ = dir_.path;
-};
+void Write(const fs::path& root, const std::string& path, const std::string& content) {
+    fs::create_directories((root / path).parent_path());
+    std::ofstream(root / path, std::ios::binary) << content;
+}
 
 // One SMBIOS memory device record (type 17) with the given size words.
 std::string MemoryDevice(uint16_t size, uint32_t extendedSize) {
@@ -64,46 +42,47 @@ std::string CpuBlock(int processor, int physical, int core, const char* mhz) {
            "\nflags\t\t: fpu sse sse2\n\n";
 }
 
-void LayOutMachine(FakeMachine& m) {
-    m.Write("etc/os-release", "NAME=\"Plain\"\n# comment\nPRETTY_NAME=\"Test \\\"Quoted\\\" OS \\\\ 1\"\nID=test\n");
+void LayOutMachine(const fs::path& root) {
+    auto write = [&root](const std::string& path, const std::string& content) { Write(root, path, content); };
+    write("etc/os-release", "NAME=\"Plain\"\n# comment\nPRETTY_NAME=\"Test \\\"Quoted\\\" OS \\\\ 1\"\nID=test\n");
     std::string cpuinfo;
     int processor = 0;
     for (int physical = 0; physical < 2; ++physical)
         for (int core = 0; core < 2; ++core)
             for (int thread = 0; thread < 2; ++thread, ++processor)
                 cpuinfo += CpuBlock(processor, physical, core, processor == 3 ? "3600.6" : "1200.000");
-    m.Write("proc/cpuinfo", cpuinfo);
-    m.Write("proc/meminfo", "MemTotal:       16384000 kB\nMemFree:        1 kB\n");
+    write("proc/cpuinfo", cpuinfo);
+    write("proc/meminfo", "MemTotal:       16384000 kB\nMemFree:        1 kB\n");
     // Firmware memory records: 8 GiB, an empty slot, 32 GiB through the extended size, 1 MiB in kilobytes.
-    m.Write("sys/firmware/dmi/entries/17-0/raw", MemoryDevice(8192, 0));
-    m.Write("sys/firmware/dmi/entries/17-1/raw", MemoryDevice(0, 0));
-    m.Write("sys/firmware/dmi/entries/17-2/raw", MemoryDevice(0x7FFF, 32768));
-    m.Write("sys/firmware/dmi/entries/17-10/raw", MemoryDevice(0x8000 | 1024, 0));
-    m.Write("sys/firmware/dmi/entries/16-0/raw", std::string("\x10\x17", 2) + std::string(0x15, '\0'));
+    write("sys/firmware/dmi/entries/17-0/raw", MemoryDevice(8192, 0));
+    write("sys/firmware/dmi/entries/17-1/raw", MemoryDevice(0, 0));
+    write("sys/firmware/dmi/entries/17-2/raw", MemoryDevice(0x7FFF, 32768));
+    write("sys/firmware/dmi/entries/17-10/raw", MemoryDevice(0x8000 | 1024, 0));
+    write("sys/firmware/dmi/entries/16-0/raw", std::string("\x10\x17", 2) + std::string(0x15, '\0'));
     // Graphics: a PCI card with a connected output, and a firmware framebuffer.
-    m.Write("usr/share/misc/pci.ids",
+    write("usr/share/misc/pci.ids",
             "# names\n1002  Advanced Micro Devices, Inc. [AMD/ATI]\n\t73bf  Navi 21\n\t\t1002 0e3a  Subsystem\n"
             "8086  Intel Corporation\n\t1234  Other\nC 03  Display controller\n");
-    m.Write("sys/class/drm/card0/device/vendor", "0x1002\n");
-    m.Write("sys/class/drm/card0/device/device", "0x73bf\n");
-    m.Write("sys/class/drm/card0/device/uevent", "DRIVER=amdgpu\nPCI_CLASS=30000\n");
-    m.Write("sys/class/drm/card0/device/mem_info_vram_total", "17163091968\n");
-    m.Write("sys/class/drm/card0-HDMI-A-1/status", "disconnected\n");
-    m.Write("sys/class/drm/card0-HDMI-A-1/modes", "640x480\n");
-    m.Write("sys/class/drm/card0-DP-1/status", "connected\n");
-    m.Write("sys/class/drm/card0-DP-1/modes", "2560x1440\n1920x1080\n");
-    m.Write("sys/class/drm/card1/device/uevent", "DRIVER=simpledrm\n");
-    m.Write("sys/class/drm/renderD128/dev", "226:128\n");
-    m.Write("sys/class/drm/version", "drm 1.1.0 20060810\n");
-    m.Write("sys/module/simpledrm/version", "1.0.0\n");
+    write("sys/class/drm/card0/device/vendor", "0x1002\n");
+    write("sys/class/drm/card0/device/device", "0x73bf\n");
+    write("sys/class/drm/card0/device/uevent", "DRIVER=amdgpu\nPCI_CLASS=30000\n");
+    write("sys/class/drm/card0/device/mem_info_vram_total", "17163091968\n");
+    write("sys/class/drm/card0-HDMI-A-1/status", "disconnected\n");
+    write("sys/class/drm/card0-HDMI-A-1/modes", "640x480\n");
+    write("sys/class/drm/card0-DP-1/status", "connected\n");
+    write("sys/class/drm/card0-DP-1/modes", "2560x1440\n1920x1080\n");
+    write("sys/class/drm/card1/device/uevent", "DRIVER=simpledrm\n");
+    write("sys/class/drm/renderD128/dev", "226:128\n");
+    write("sys/class/drm/version", "drm 1.1.0 20060810\n");
+    write("sys/module/simpledrm/version", "1.0.0\n");
     // Sound cards.
-    m.Write("proc/asound/cards",
+    write("proc/asound/cards",
             " 0 [PCH            ]: HDA-Intel - HDA Intel PCH\n"
             "                      HDA Intel PCH at 0xf7f10000 irq 31\n"
             " 1 [Device         ]: USB-Audio - USB \"Audio\" Device\n"
             "                      Generic USB Audio at usb-0000:00:14.0-2, full speed\n");
-    m.Write("proc/asound/card0/pcm0p/sub0/prealloc", "64\n");
-    m.Write("sys/class/sound/card0/device/vendor", "0x8086\n");
+    write("proc/asound/card0/pcm0p/sub0/prealloc", "64\n");
+    write("sys/class/sound/card0/device/vendor", "0x8086\n");
 }
 
 constexpr uint32_t kEdxSse = 1u << 25, kEdxSse2 = 1u << 26;
@@ -136,13 +115,15 @@ TEST(SystemInfo, DescribesTheMachineInOrderFromTheKernelsFiles) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.bare);
-        FakeMachine m;
-        LayOutMachine(m);
+        tstest::TempDir dir;
+        LayOutMachine(dir.path);
         if (c.bare) {
-            for (const char* dir : {"sys/firmware", "sys/class", "proc/asound", "etc"}) m.Remove(dir);
-            m.Write("sys/devices/system/cpu/cpu0/cpufreq/cpuinfo_max_freq", "4200000\n");
+            for (const char* gone : {"sys/firmware", "sys/class", "proc/asound", "etc"}) fs::remove_all(dir.path / gone);
+            Write(dir.path, "sys/devices/system/cpu/cpu0/cpufreq/cpuinfo_max_freq", "4200000\n");
         }
-        EXPECT_EQ(ts::DescribeMachine(m.Sources(c.ecx, c.edx)), Json::parse(c.expected).dump());
+        const ts::MachineSources sources{dir.path.string(), "Linux", "6.1.0-test", "#1 SMP \"quoted\" build", "x86_64",
+                                         c.ecx, c.edx};
+        EXPECT_EQ(ts::DescribeMachine(sources), Json::parse(c.expected).dump());
     }
 }
 

@@ -161,9 +161,21 @@ int Walk(unw_cursor_t& cursor, std::uintptr_t* addresses, int skip) {
     return count;
 }
 
+// The unwinder sets up its tables on first use, without a barrier for the
+// threads that use it next: that first use is made once, under call_once.
+void InitialiseUnwinder() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        unw_context_t context;
+        unw_cursor_t cursor;
+        if (unw_getcontext(&context) == 0) unw_init_local(&cursor, &context);
+    });
+}
+
 }  // namespace
 
 void SymbolHandlerInitialize() {
+    InitialiseUnwinder();
     SymbolHandler& handler = Handler();
     std::lock_guard<std::mutex> guard(handler.lock);
     handler.Unload();  // modules are reported again on first use
@@ -176,6 +188,7 @@ void SymbolHandlerCleanup() {
 }
 
 std::string CallStackText(int skipFrames) {
+    InitialiseUnwinder();
     unw_context_t context;
     unw_cursor_t cursor;
     if (unw_getcontext(&context) != 0 || unw_init_local(&cursor, &context) != 0) return {};

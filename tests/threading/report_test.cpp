@@ -1,3 +1,5 @@
+// The report channel: what a report carries, where it goes, and reports from
+// several threads at once (run under ThreadSanitizer with the threading tests).
 #include <gtest/gtest.h>
 
 #include <mutex>

@@ -2,6 +2,7 @@
 #include "simlib/gasflow.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 
 #include "common/numeric.h"
@@ -37,6 +38,18 @@ bool MayExchange(const World& world, int32_t c, int32_t n) {
     const uint8_t a = world.cells.elementIdx[size_t(c)];
     const uint8_t b = world.cells.elementIdx[size_t(n)];
     return a == b || world.elements.State(a) != world.elements.State(b);
+}
+
+// Two cells of one finite, non-negative mass under a finite flow rate: the
+// exchange would compute a zero flow, move nothing and return the zero, which
+// is not recorded. The pass skips the call for them (most of a settled room).
+bool EvenPair(const World& world, int32_t c, int32_t n) {
+    const float m = world.cells.mass[size_t(c)];
+    if (m != world.cells.mass[size_t(n)] || !(m >= 0.0f && m <= FLT_MAX)) return false;
+    const ElementTable& elements = world.elements;
+    const uint8_t ec = world.cells.elementIdx[size_t(c)];
+    const uint8_t flowing = elements.State(ec) == SIM_STATE_GAS ? ec : world.cells.elementIdx[size_t(n)];
+    return std::isfinite(elements.gasInfo[flowing].flow);
 }
 
 // Flow records only change with a flow: cellFlow never holds -0, so adding a
@@ -120,17 +133,19 @@ void GasPressurePass(World& world, int32_t dir) {
             const int32_t n2 = c + w;
             const int32_t d = c + dir + w;
             float f = 0.0f;
-            if (IsPressureCell(world, open, x + dir, n1) && MayExchange(world, c, n1)) f = ExchangeGas(world, c, n1);
+            if (IsPressureCell(world, open, x + dir, n1) && MayExchange(world, c, n1) && !EvenPair(world, c, n1))
+                f = ExchangeGas(world, c, n1);
             RecordFlow(world.cellFlow[size_t(c)].f[1], world.cellFlow[size_t(n1)].f[0], float(dir) * f);
             f = 0.0f;
-            if (IsPressureCell(world, open, x, c) && IsPressureCell(world, openAbove, x, n2) && MayExchange(world, c, n2))
+            if (IsPressureCell(world, open, x, c) && IsPressureCell(world, openAbove, x, n2) &&
+                MayExchange(world, c, n2) && !EvenPair(world, c, n2))
                 f = ExchangeGas(world, c, n2);
             RecordFlow(world.cellFlow[size_t(c)].f[2], world.cellFlow[size_t(n2)].f[3], f);
             if (!IsPressureCell(world, open, x, c) || !IsPressureCell(world, openAbove, x + dir, d)) continue;
             const uint8_t sideState = elements.State(world.cells.elementIdx[size_t(c + dir)]);
             const uint8_t upState = elements.State(world.cells.elementIdx[size_t(c + w)]);
             if (sideState != SIM_STATE_SOLID && upState != SIM_STATE_SOLID && (sideState | upState) != 3 &&
-                MayExchange(world, c, d))
+                MayExchange(world, c, d) && !EvenPair(world, c, d))
                 ExchangeGas(world, c, d);
         }
         std::swap(open, openAbove);

@@ -74,8 +74,13 @@ void ConsumeMass(World& world, FloodFill& fill, const ConsumeMassPayload& m) {
     // A refused message answers as a take of nothing.
     if (ValidGameCell(world, m.gameCell, "ConsumeMass") && ValidElement(world, m.elementIdx, "ConsumeMass") &&
         Finite(m.mass, "the mass", "ConsumeMass")) {
-        const int32_t c = world.GameToSim(m.gameCell);
-        fill.ConsumeNearby(world, c % world.width, c / world.width, m.maxDepth, m.elementIdx, m.mass, taken);
+        if (m.mass < 0.0f) {
+            // A take below zero would put matter into the cells it reaches.
+            TS_WARN("ConsumeMass skipped: a mass of %f", double(m.mass));
+        } else {
+            const int32_t c = world.GameToSim(m.gameCell);
+            fill.ConsumeNearby(world, c % world.width, c / world.width, m.maxDepth, m.elementIdx, m.mass, taken);
+        }
     }
     if (m.callbackId != SIM_NO_CALLBACK)
         world.outputCollector.consumeMassResults.push_back(ConsumeMassResult{

@@ -129,6 +129,7 @@ TEST_F(CellMessages, RefusedMessagesStillAnswer) {
     for (const AddMassPayload& a : adds) lib().Send(SIM_MSG_ADD_MASS, a);
     lib().Send(SIM_MSG_CONSUME_MASS, tshost::ConsumeMass(-1, 11, 1.0f, oxygen, 3));
     lib().Send(SIM_MSG_CONSUME_MASS, tshost::ConsumeMass(0, 12, NAN, oxygen, 3));
+    lib().Send(SIM_MSG_CONSUME_MASS, tshost::ConsumeMass(0, 13, -1.0f, oxygen, 3));  // would add 1 kg
     lib().Send(SIM_MSG_CONSUME_DISEASE, tshost::ConsumeDisease(3, 21, 1.0f, 100));
     lib().Send(SIM_MSG_DIG_CELL, tshost::DigCell(3, 31, 0));
     ModifyCell(3, 32, oxygen, 1.0f, 300.0f, SIM_REPLACE_ADD);
@@ -141,10 +142,10 @@ TEST_F(CellMessages, RefusedMessagesStillAnswer) {
         EXPECT_EQ(std::tuple(a.callbackId, a.accepted, a.elementIdx, a.diseaseIdx, a.mass, a.temperature, a.diseaseCount),
                   std::tuple(adds[i].callbackId, uint8_t(0), uint8_t(SIM_NO_ELEMENT), uint8_t(SIM_NO_DISEASE), 0.0f, 0.0f, 0)) << i;
     }
-    ASSERT_EQ(r.consumeMassResults().size(), 2u);
+    ASSERT_EQ(r.consumeMassResults().size(), 3u);
     for (const ConsumeMassResult& c : r.consumeMassResults())
         EXPECT_EQ(std::tuple(c.elementIdx, c.diseaseIdx, c.mass, c.diseaseCount), std::tuple(oxygen, uint8_t(SIM_NO_DISEASE), 0.0f, 0));
-    EXPECT_EQ(r.consumeMassResults()[1].callbackId, 12u);
+    EXPECT_EQ(r.consumeMassResults()[2].callbackId, 13u);
     ASSERT_EQ(r.consumeDiseaseResults().size(), 1u);
     const ConsumeDiseaseResult& d = r.consumeDiseaseResults()[0];
     EXPECT_EQ(std::tuple(d.callbackId, d.diseaseIdx, d.countRemoved), std::tuple(21u, uint8_t(SIM_NO_DISEASE), 0));

@@ -3,6 +3,7 @@
 #include <cfloat>
 
 #include "common/numeric.h"
+#include "common/report.h"
 #include "simlib/simutil.h"
 
 namespace ts {
@@ -47,6 +48,8 @@ int32_t FloodFill::ConsumeNearby(World& world, int32_t x, int32_t y, int32_t rad
                                  float amount, ConsumedMatter& result) {
     CellArrays& u = world.updatedCells;
     int32_t satisfiedAt = -1;
+    // Callers never ask for less than nothing: a negative take would add matter.
+    if (!TS_CHECK_AS(amount >= 0.0f, "amount >= 0.0f")) return satisfiedAt;
     float remaining = amount;
     Walk(world, x, y, radius, [&](int32_t cell) {
         const size_t c = size_t(cell);

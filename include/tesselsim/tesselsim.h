@@ -386,7 +386,7 @@ TS_CHECK_OFFSET(SetCellFlagsPayload, set, 5);
 typedef struct ConsumeMassPayload {
     int32_t gameCell;
     uint32_t callbackId;
-    float mass;
+    float mass; /* kg to take; below 0 or not finite: nothing is taken (an empty take answers) */
     uint8_t elementIdx;
     uint8_t maxDepth;
     uint8_t unused14[2];

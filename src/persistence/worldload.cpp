@@ -59,8 +59,11 @@ void SanitiseMatter(World& world, size_t c) {
         m = 100.0f;
     } else if (m > kMassCap) {
         m = kMassCap;
-    } else if (m < 0.0f) {
-        m = 0.0f;  // masses clamp at 0 from below
+    } else if (m < FLT_MIN) {
+        // Masses clamp at 0 from below, and a subnormal mass is no mass: the
+        // simulation thread flushes it to zero and would take the cell for
+        // empty (and set it to 0 K) while its mass still reads above 0.
+        m = 0.0f;
     }
     // Below the smallest normal float counts as 0: the simulation thread
     // flushes subnormals to zero, which would hold a cell with mass at 0 K.

@@ -82,13 +82,14 @@ TEST_F(SaveLoad, OldVersionsAndSanitising) {
 // CreateWorld sanitises as a save is sanitised; neither lets a negative mass
 // or germ count, nor a temperature or target beyond the maximum, into a cell.
 TEST_F(SaveLoad, HostValuesAreSanitisedOnCreateAndLoad) {
-    WorldPlan plan(4, 1, kGranite, 300.0f, 10.0f);
+    WorldPlan plan(5, 1, kGranite, 300.0f, 10.0f);
     plan.at(0, 0).mass = -5.0f;
+    plan.at(4, 0).mass = 9e-41f;  // subnormal: no mass once the sim thread flushes it, at whatever temperature
     plan.at(1, 0) = CreateWorldCell{kGranite, 0, 255, 132, std::nanf(""), 3e38f};
     plan.at(2, 0).temperature = 2e4f;
     plan.disease[3] = CreateWorldDisease{0, 0, {0, 0}, -40, {0, 0, 0, 0}};
     plan.target[1] = INFINITY;
-    ASSERT_EQ(Send(SIM_MSG_CREATE_WORLD, plan.Payload()), 4u);
+    ASSERT_EQ(Send(SIM_MSG_CREATE_WORLD, plan.Payload()), 5u);
     const std::string created = SaveNow();
     const auto save = tshost::ReadSaveGame(created);
     ASSERT_TRUE(save) << save.error;
@@ -100,6 +101,7 @@ TEST_F(SaveLoad, HostValuesAreSanitisedOnCreateAndLoad) {
     EXPECT_EQ(save.save->diseases[size_t(row + 4)].diseaseId, 0u);
     EXPECT_EQ(save.save->diseases[size_t(row + 4)].diseaseCount, 0);
     EXPECT_EQ(save.save->targetTemperature[size_t(row + 2)], SIM_MAX_TEMPERATURE);
+    EXPECT_EQ(save.save->cells[size_t(row + 5)].mass, 0.0f);
 
     tshost::SaveGame blob = Blob(6, 3, elements.records[kGranite].id, 300.0f, 10.0f);
     blob.cells[7].mass = -5.0f;

@@ -191,7 +191,8 @@ typedef struct SimCrashReport {
  * refused (magic, version, size or length wrong; no vacuum or border
  * element), current world kept and still running. Loaded values are
  * sanitised: a non-finite temperature becomes 293 K, a non-finite mass 100 kg,
- * masses are capped at 1e9 kg, unknown element ids become vacuum. */
+ * masses are capped at 1e9 kg, a negative or subnormal mass becomes 0, unknown
+ * element ids become vacuum. */
 #define SIM_MSG_LOAD_SAVE_GAME 0xd7e9e1c6u
 /* Payload ignored. Returns 0. */
 #define SIM_MSG_NO_OP 0xe7906e7du

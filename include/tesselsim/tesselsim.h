@@ -176,8 +176,9 @@ typedef struct SimCrashReport {
  * grid unchanged, without a world or for another size. */
 #define SIM_MSG_LOAD_CELL_BYTE_GRID 0xe4be0717u
 /* Payload: CreateWorldHeader, CreateWorldCell[n], f32 targetTemperature[n]
- * (negative: no relaxation target), CreateWorldDisease[n], n = w * h, each in
- * game-cell order. Values are taken as sent. Returns n; 0 when refused (size
+ * (negative: no relaxation target; a cell never relaxes below 1 K, so a
+ * target under 1 K holds it at 1 K), CreateWorldDisease[n], n = w * h, each
+ * in game-cell order. Values are sanitised as LoadSaveGame's. Returns n; 0 when refused (size
  * out of range, short payload, an element or disease index beyond its table,
  * no vacuum or border element, the simulation running), previous world kept.
  * Does not start the simulation: save the world and LoadSaveGame the save. */
@@ -205,7 +206,10 @@ typedef struct SimCrashReport {
  * most 30 closed frames wait for an exchange; beyond that they merge). */
 #define SIM_MSG_END_FRAME 0xd1c97543u
 /* SetFrameParametersPayload: the frame's parameters; the last one in a frame
- * wins; a frame without one keeps the world's current parameters. */
+ * wins; a frame without one keeps the world's current parameters. With a
+ * warning, offGasFraction and temperatureRelaxRate are clamped into [0, 1],
+ * buildingExchangeRate at 0 from below, and a value that is not finite keeps
+ * the previous one. */
 #define SIM_MSG_SET_FRAME_PARAMETERS 0x9bada664u
 
 /* Queued on cells; a frame applies them in this order of kinds, each kind in

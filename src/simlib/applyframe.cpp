@@ -1,6 +1,7 @@
 // Applying one frame's queued messages to the world, in the fixed order of
 // message kinds, then installing the frame's parameters and region.
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 
 #include "common/numeric.h"
@@ -21,6 +22,25 @@ bool Finite(float value, const char* what, const char* message) {
     if (IsFinite(value)) return true;
     TS_WARN("%s skipped: %s is not finite", message, what);
     return false;
+}
+
+// A rate or fraction the host sends is kept inside the range where it means
+// something: a relaxation rate above 1 overshoots the target (to negative
+// temperatures), an off-gassing fraction above 1 makes gas out of nothing. A
+// value out of range is clamped, one that is not finite keeps the previous.
+float InRange(float value, float lo, float hi, float previous, const char* name) {
+    const float sane = IsFinite(value) ? std::clamp(value, lo, hi) : previous;
+    if (!(sane == value)) TS_WARN("SetFrameParameters: %s of %g taken as %g", name, double(value), double(sane));
+    return sane;
+}
+
+FrameParameters SaneParameters(const SetFrameParametersPayload& p, const FrameParameters& before) {
+    return FrameParameters{
+        InRange(p.buildingExchangeRate, 0.0f, FLT_MAX, before.buildingExchangeRate, "buildingExchangeRate"),
+        p.offGasChance,  // a probability compared with a draw: any value has a meaning
+        InRange(p.offGasFraction, 0.0f, 1.0f, before.offGasFraction, "offGasFraction"),
+        InRange(p.temperatureRelaxRate, 0.0f, 1.0f, before.temperatureRelaxRate, "temperatureRelaxRate"),
+        p.forceEmission};
 }
 
 template <class T, class F>
@@ -233,9 +253,7 @@ float ApplyPendingFrame(World& world, PendingFrame& frame, FloodFill& fill) {
     ApplyComponentMessages(world, frame);
 
     if (frame.hasFrameParameters) {
-        const SetFrameParametersPayload& p = frame.frameParameters;
-        world.frameParameters = FrameParameters{p.buildingExchangeRate, p.offGasChance, p.offGasFraction,
-                                                p.temperatureRelaxRate, p.forceEmission};
+        world.frameParameters = SaneParameters(frame.frameParameters, world.frameParameters);
         // A reused frame starts without parameters of its own.
         frame.hasFrameParameters = false;
     }

@@ -21,6 +21,10 @@ constexpr float kConductionByteScale = 1.53787e-5f;  // (b / 255)^2 = b * b * th
 constexpr float kEnergyLimiter = 0.125f;
 constexpr float kSmallestEnergy = 0.0001f;
 constexpr float kLargestStepFraction = 0.25f;
+// A cell with mass never relaxes below this (the repair floor of cell energy
+// changes): a target of 0 K would otherwise decay the cell's temperature until
+// it flushes to zero, and matter at 0 K is a corrupt cell.
+constexpr float kRelaxationFloor = 1.0f;
 
 constexpr uint8_t kRightPair = 1;
 constexpr uint8_t kUpPair = 2;
@@ -371,7 +375,7 @@ void ApplyChunkRow(World& world, OutputCollector& collector, const Rect& band, i
                 }
                 if ((info.stateFlags & SIM_ELEMENT_NO_HEAT_EXCHANGE) == 0 && target >= 0.0f) {
                     float& t = world.updatedCells.temperature[i];
-                    t = (1.0f - k) * t + k * target;
+                    t = (1.0f - k) * t + k * std::max(target, kRelaxationFloor);
                     check();
                 }
                 if (changed) rowWrites |= kRowTransitions;

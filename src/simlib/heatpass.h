@@ -51,7 +51,7 @@ constexpr uint8_t kRowTransitions = 2;
 //     computed from the snapshot alone;
 //  2. every cell adds the changes of its pairs in the order the cell meets
 //     them (below, left, right, above), checks its phase after each, then
-//     relaxes toward its target temperature.
+//     relaxes toward its target temperature (never below 1 K).
 // Pairs depend on the snapshot only and each cell is written by the one band
 // that owns its row, so the result is the same for any number of bands.
 void RunHeatBand(World& world, OutputCollector& collector, const Rect& band, HeatPassScratch& scratch,

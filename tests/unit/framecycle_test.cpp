@@ -78,6 +78,26 @@ TEST_F(FrameCycle, MassFromMessagesIsCapped) {
     EXPECT_EQ(ReportCount(), 4u);
 }
 
+// Rates and fractions out of range are clamped and a value that is not
+// finite keeps the previous one, each with a warning; no cell relaxes below
+// 1 K, whatever its target.
+TEST_F(FrameCycle, FrameParametersAreKeptInRange) {
+    WorldPlan plan(3, 1, kGranite, 300.0f, 1.0f);
+    plan.at(1, 0) = CreateWorldCell{kVacuum, 0, 255, 132, 0.0f, 0.0f};
+    plan.target = {100.0f, -1.0f, 0.0f};
+    Start(plan);
+    Post(SIM_MSG_SET_FRAME_PARAMETERS, SetFrameParametersPayload{NAN, 0.01f, -2.0f, 3.0f, 0});
+    const FrameResults* r = RunFrame(0.2f);
+    // Relaxed at the rate of 1: onto the target, and onto 1 K for a target of 0 K.
+    EXPECT_EQ(r->temperature[Cell(0, 0)], 100.0f);
+    EXPECT_EQ(r->temperature[Cell(2, 0)], 1.0f);
+    EXPECT_EQ(ReportCount(), 3u);
+    const ts::FrameParameters& p = ts::GetRuntime().simData->frameParameters;
+    EXPECT_EQ(p.buildingExchangeRate, 0.001f);  // the creation value, kept
+    EXPECT_EQ(p.offGasFraction, 0.0f);
+    EXPECT_EQ(p.temperatureRelaxRate, 1.0f);
+}
+
 // A frame's dt must be finite and >= 0, and one cycle runs a bounded number
 // of steps: no host value can keep the sim thread (and the host waiting on
 // it) busy for long.

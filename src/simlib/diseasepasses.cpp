@@ -1,5 +1,8 @@
 #include "simlib/diseasepasses.h"
 
+#include <emmintrin.h>
+
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -112,45 +115,66 @@ void DiseaseSpreadPass(World& world) {
     }
 }
 
+namespace {
+
+// One cell's germs grow or die for one step; then what died out is cleared
+// and the cell ages. Each cell reads and writes only itself.
+void GrowAndAge(World& world, CellArrays& u, size_t c) {
+    const uint8_t d = u.diseaseIdx[c];
+    const uint8_t e = u.elementIdx[c];
+    if (world.diseases.Contains(d) && e < world.diseases.records[d].spreadRate.size()) {
+        const DiseaseRecord& disease = world.diseases.records[d];
+        const float n = float(u.diseaseCount[c]);
+        const float mass = u.mass[c];
+        float total = n * TemperatureFactor(disease, u.temperature[c]) + u.diseaseGrowthRemainder[c] - n;
+        if (n < mass * disease.minCountPerKg[e]) {
+            total += -kStepSeconds * disease.underpopulationDeathRate[e];
+        } else if (n > mass * disease.maxCountPerKg[e]) {
+            total += (HalfLifeFactor(disease.overpopulationHalfLife[e]) - 1.0f) * n;
+        } else {
+            total += (HalfLifeFactor(disease.populationHalfLife[e]) - 1.0f) * n;
+        }
+        const int32_t k = TruncToInt32(total);
+        u.diseaseGrowthRemainder[c] = total - float(k);
+        u.diseaseCount[c] = SaturateToInt32(int64_t(u.diseaseCount[c]) + k);
+    }
+    if (u.diseaseCount[c] <= 0) u.diseaseIdx[c] = kNoDisease;
+    if (u.diseaseCount[c] < 0) u.diseaseCount[c] = 0;
+    if (u.diseaseCount[c] < 1) {
+        u.diseaseAge[c] = 0;
+        u.diseaseGrowthRemainder[c] = 0.0f;
+    }
+    u.diseaseAge[c] = uint8_t(std::min(int32_t(u.diseaseAge[c]) + 1, 254));
+}
+
+// Sixteen cells from c on that hold no disease and have been through a step
+// without one (no germs, no remainder, age 1): a step writes what they hold.
+bool SixteenAtRest(const CellArrays& u, size_t c) {
+    const __m128i index = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&u.diseaseIdx[c]));
+    const __m128i age = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&u.diseaseAge[c]));
+    __m128i bits = _mm_setzero_si128();
+    for (size_t k = 0; k < 16; k += 4) {
+        bits = _mm_or_si128(bits, _mm_loadu_si128(reinterpret_cast<const __m128i*>(&u.diseaseCount[c + k])));
+        bits = _mm_or_si128(bits, _mm_loadu_si128(reinterpret_cast<const __m128i*>(&u.diseaseGrowthRemainder[c + k])));
+    }
+    const __m128i rest = _mm_and_si128(_mm_cmpeq_epi8(index, _mm_set1_epi8(char(kNoDisease))),
+                                       _mm_cmpeq_epi8(age, _mm_set1_epi8(1)));
+    return _mm_movemask_epi8(_mm_and_si128(rest, _mm_cmpeq_epi32(bits, _mm_setzero_si128()))) == 0xFFFF;
+}
+
+}  // namespace
+
 void GrowDisease(World& world, const Rect& region) {
-    const int32_t x0 = region.x0, x1 = region.x1, y0 = region.y0, y1 = region.y1;
     CellArrays& u = world.updatedCells;
     const int32_t w = world.width;
-    for (int32_t y = y0; y < y1; ++y) {
-        for (int32_t x = x0; x < x1; ++x) {
-            const size_t c = size_t(y * w + x);
-            const uint8_t d = u.diseaseIdx[c];
-            if (!world.diseases.Contains(d)) continue;
-            const DiseaseRecord& disease = world.diseases.records[d];
-            const uint8_t e = u.elementIdx[c];
-            if (e >= disease.spreadRate.size()) continue;
-            const float n = float(u.diseaseCount[c]);
-            const float mass = u.mass[c];
-            float total = n * TemperatureFactor(disease, u.temperature[c]) + u.diseaseGrowthRemainder[c] - n;
-            if (n < mass * disease.minCountPerKg[e]) {
-                total += -kStepSeconds * disease.underpopulationDeathRate[e];
-            } else if (n > mass * disease.maxCountPerKg[e]) {
-                total += (HalfLifeFactor(disease.overpopulationHalfLife[e]) - 1.0f) * n;
-            } else {
-                total += (HalfLifeFactor(disease.populationHalfLife[e]) - 1.0f) * n;
-            }
-            const int32_t k = TruncToInt32(total);
-            u.diseaseGrowthRemainder[c] = total - float(k);
-            u.diseaseCount[c] = SaturateToInt32(int64_t(u.diseaseCount[c]) + k);
+    for (int32_t y = region.y0; y < region.y1; ++y) {
+        size_t c = size_t(y * w + region.x0);
+        const size_t end = size_t(y * w + region.x1);
+        for (; c + 16 <= end; c += 16) {
+            if (SixteenAtRest(u, c)) continue;
+            for (size_t k = c; k < c + 16; ++k) GrowAndAge(world, u, k);
         }
-    }
-    // Every cell: clear what died out, and age.
-    for (int32_t y = y0; y < y1; ++y) {
-        for (int32_t x = x0; x < x1; ++x) {
-            const size_t c = size_t(y * w + x);
-            if (u.diseaseCount[c] <= 0) u.diseaseIdx[c] = kNoDisease;
-            if (u.diseaseCount[c] < 0) u.diseaseCount[c] = 0;
-            if (u.diseaseCount[c] < 1) {
-                u.diseaseAge[c] = 0;
-                u.diseaseGrowthRemainder[c] = 0.0f;
-            }
-            u.diseaseAge[c] = uint8_t(std::min(int32_t(u.diseaseAge[c]) + 1, 254));
-        }
+        for (; c < end; ++c) GrowAndAge(world, u, c);
     }
 }
 

@@ -38,6 +38,7 @@ void ElementTable::BuildDerivedTables() {
     colourInfo.assign(n, {});
     lightInfo.assign(n, {});
     elementStates.assign(n, 0);
+    darknessIsFinal = true;
     for (size_t i = 0; i < n; ++i) {
         const ElementRecord& r = records[i];
         const uint8_t state = StateOf(r.stateFlags);
@@ -68,6 +69,7 @@ void ElementTable::BuildDerivedTables() {
         const float inverse = state == SIM_STATE_SOLID ? std::numeric_limits<float>::infinity()
                                                        : 1.0f / r.defaultMass;
         lightInfo[i] = ElementLightInfo{r.lightAbsorptionFactor, inverse};
+        if (r.lightAbsorptionFactor < 0.0f || inverse < 0.0f) darknessIsFinal = false;
         elementStates[i] = r.stateFlags;
     }
     fullConductance.assign(n * n, 0.0f);

@@ -99,6 +99,9 @@ public:
     // geometric mean of their conductivities, as the heat pass computes it),
     // at [a * count + b].
     std::vector<float> fullConductance;
+    // No element absorbs a negative amount of light: a column that is dark
+    // (light 0, or NaN, which publishes as 0) stays dark to the bottom.
+    bool darknessIsFinal = true;
 
     float FullConductance(uint8_t a, uint8_t b) const { return fullConductance[size_t(a) * records.size() + b]; }
 

@@ -163,6 +163,13 @@ void CopyAccumulator(World& world, GameData& w) {
     }
 }
 
+// All four records +0 (bit for bit): most cells of a world at rest.
+bool NoFlow(const CellFlow& f) {
+    uint32_t bits[4];
+    std::memcpy(bits, f.f, sizeof bits);
+    return (bits[0] | bits[1] | bits[2] | bits[3]) == 0;
+}
+
 void FillFlowVectors(const World& world, GameData& w) {
     const int32_t gw = int32_t(w.gameWidth);
     for (int32_t r = 0; r < int32_t(w.gameHeight); ++r) {
@@ -173,6 +180,12 @@ void FillFlowVectors(const World& world, GameData& w) {
             if (world.updatedCells.elementIdx[c] == world.cells.elementIdx[c])
                 k = 1.0f / std::max(world.updatedCells.mass[c], 1.0f);
             const CellFlow& f = world.cellFlow[c];
+            if (NoFlow(f)) {
+                // (+0 - +0) times any k is +0, or NaN, which is written as 0.
+                w.flowVectors[2 * g] = 0.0f;
+                w.flowVectors[2 * g + 1] = 0.0f;
+                continue;
+            }
             float vx = (f.f[0] - f.f[1]) * k;
             float vy = (f.f[3] - f.f[2]) * k;
             // A corrupt flow record never reaches the host as NaN.
@@ -215,6 +228,7 @@ void FillLightLevels(const World& world, GameData& w, std::vector<float>& light)
     std::fill(w.lightLevels.begin() + ptrdiff_t(size_t(gh - 1) * size_t(gw)), w.lightLevels.end(), uint8_t(255));
     light.assign(size_t(gw), 1.0f);
     for (int32_t r = gh - 2; r >= 0; --r) {
+        bool lit = false;
         for (int32_t x = 0; x < gw; ++x) {
             const size_t c = size_t(r + 1) * size_t(world.width) + size_t(x) + 1;
             const size_t above = c + size_t(world.width);
@@ -230,6 +244,12 @@ void FillLightLevels(const World& world, GameData& w, std::vector<float>& light)
             l = std::max(l - absorbed, 0.0f);
             w.lightLevels[size_t(r) * size_t(gw) + size_t(x)] = uint8_t(TruncToInt32(l * 255.0f) & 0xFF);
             if (world.updatedCells.cellFlags[c] & SIM_CELL_SHADES_BELOW) l = 0.0f;
+            lit |= l > 0.0f;
+        }
+        if (!lit && elements.darknessIsFinal) {
+            // No column carries light below this row, and none can gain any.
+            std::memset(w.lightLevels.data(), 0, size_t(r) * size_t(gw));
+            return;
         }
     }
 }

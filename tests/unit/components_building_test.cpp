@@ -135,6 +135,8 @@ TEST_F(BuildingTest, RecordsThatCannotBeBuilt) {
         // Off the grid, the step would read cells that do not exist.
         {Body(kGranite, 1.0f, 300.0f, 3, 0, 5, 1), "outside the host grid"},
         {Body(kGranite, 1.0f, 300.0f, 0, -1, 1, 1), "outside the host grid"},
+        // Sides of 2^32 - 1 cells: their product is beyond 64 bits.
+        {Body(kGranite, 1.0f, 300.0f, INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX), "outside the host grid"},
     };
     for (const auto& [body, report] : refused) {
         Reports().clear();

@@ -20,8 +20,7 @@ inline float ClampTo(float v, float lo, float hi) { return v < lo ? lo : (hi < v
 
 std::optional<BuildingRecord> BuildingHeatExchange::BuildRecord(const World& world,
                                                                const BuildingHeatExchangeBody& body) {
-    const int64_t n = (int64_t(body.maxX) - body.minX) * (int64_t(body.maxY) - body.minY);
-    if (n < 1 || body.maxX <= body.minX || body.maxY <= body.minY) {
+    if (body.maxX <= body.minX || body.maxY <= body.minY) {
         TS_WARN("Size zero building passed into BuildingHeatExchange");
         return std::nullopt;
     }
@@ -36,6 +35,8 @@ std::optional<BuildingRecord> BuildingHeatExchange::BuildRecord(const World& wor
                 body.minX, body.maxX, body.minY, body.maxY, world.gameWidth(), world.gameHeight());
         return std::nullopt;
     }
+    // On the grid, the cell count cannot overflow.
+    const int64_t n = (int64_t(body.maxX) - body.minX) * (int64_t(body.maxY) - body.minY);
     const ElementInfo& info = world.elements.info[body.elementIdx];
     BuildingRecord r{};
     r.temperature = body.temperature;

@@ -1,7 +1,6 @@
 // The frame cycle driven through the C exports in-process: queued messages,
 // their result records one exchange later, and the frame bookkeeping.
 #include <cmath>
-#include <cstring>
 #include <vector>
 
 #include "hostapi/runtime.h"
@@ -152,9 +151,11 @@ TEST_F(FrameCycle, CellSettingsAndDiseaseMessages) {
     EXPECT_EQ(r->elementIdx[Cell(3, 0)], kOxygen);
 }
 
-// Granite holds 0.79 kJ/K per kg, water 4.179.
+// Granite holds 0.79 kJ/K per kg, water 4.179. Infinite energy follows the
+// same rule: heating stops at the bound, cooling ends at the floor of the
+// clamp, and the host hears nothing of it.
 TEST_F(FrameCycle, CellEnergy) {
-    WorldPlan plan(4, 1, kGranite, 300.0f, 1.0f);
+    WorldPlan plan(6, 1, kGranite, 300.0f, 1.0f);
     plan.at(2, 0) = CreateWorldCell{kWater, 0, 255, 132, 370.0f, 10.0f};
     plan.at(3, 0) = CreateWorldCell{kVacuum, 0, 255, 132, 0.0f, 0.0f};
     Start(plan);
@@ -164,9 +165,12 @@ TEST_F(FrameCycle, CellEnergy) {
     // Water at 370 K gains 6 K: 376 K > 372.5 + 3, steam at 374.5 K.
     Post(SIM_MSG_MODIFY_CELL_ENERGY, ModifyCellEnergyPayload{Cell(2, 0), 6.0f * 4.179f * 10.0f, 1000.0f, 3});
     Post(SIM_MSG_MODIFY_CELL_ENERGY, ModifyCellEnergyPayload{Cell(3, 0), 100.0f, 350.0f, 4});
+    Post(SIM_MSG_MODIFY_CELL_ENERGY, ModifyCellEnergyPayload{Cell(4, 0), INFINITY, 350.0f, 5});
+    Post(SIM_MSG_MODIFY_CELL_ENERGY, ModifyCellEnergyPayload{Cell(5, 0), -INFINITY, 350.0f, 6});
     const FrameResults* r = RunFrame(0.0f);
-    EXPECT_FLOAT_EQ(r->temperature[Cell(0, 0)], 350.0f);
-    EXPECT_FLOAT_EQ(r->temperature[Cell(1, 0)], 200.0f);
+    for (const auto& [x, t] : {std::pair{0, 350.0f}, {1, 200.0f}, {4, 350.0f}, {5, 1.0f}})
+        EXPECT_FLOAT_EQ(r->temperature[Cell(x, 0)], t) << x;
+    EXPECT_EQ(ReportCount(), 0u);
     EXPECT_EQ(r->temperature[Cell(3, 0)], 0.0f);  // vacuum is not heated
     EXPECT_EQ(r->elementIdx[Cell(2, 0)], kSteam);
     EXPECT_NEAR(r->temperature[Cell(2, 0)], 374.5f, 1e-3f);

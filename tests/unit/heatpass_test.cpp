@@ -145,8 +145,8 @@ TEST_F(HeatFixture, CondensingGasLeavesWhereReleaseIsPermitted) {
     world->Snapshot();
     EXPECT_TRUE(Transition(*world, 1, 2));
     ASSERT_EQ(world->outputCollector.releasedContents.size(), 1u);
-    EXPECT_EQ(world->outputCollector.releasedContents[0].elementIdx, kWater);
-    EXPECT_FLOAT_EQ(world->outputCollector.releasedContents[0].temperature, 369.5f);
+    const MatterEntry released = world->outputCollector.releasedContents[0];
+    EXPECT_EQ(std::pair(int(released.elementIdx), released.temperature), std::pair(int(kWater), 369.5f));
     EXPECT_EQ(E(*world, 1, 2), kVacuum);
     EXPECT_TRUE(world->outputCollector.changedCells.empty());
     // Without a permit the cell turns into water in place.

@@ -217,8 +217,7 @@ TEST_F(MatterFixture, SpillAtALedgeLeavesWherePermitted) {
     ts::FlowLiquid(*world, At(*world, 1, 2));
     ASSERT_EQ(world->outputCollector.releasedContents.size(), 1u);
     const MatterEntry released = world->outputCollector.releasedContents[0];
-    EXPECT_EQ(released.gameCell, 4);  // game cell (1, 1): the ledge cell
-    EXPECT_FLOAT_EQ(released.mass, 25.0f);
+    EXPECT_EQ(std::pair(released.gameCell, released.mass), std::pair(4, 25.0f));  // game cell (1, 1): the ledge cell
     EXPECT_TRUE(Is(*world, 1, 2, kWater, 75.0f));
     EXPECT_EQ(Elem(*world, 2, 2), kVacuum);  // nothing was added there
 }
@@ -241,8 +240,8 @@ TEST_F(MatterFixture, SettleRules) {
     EXPECT_TRUE(Is(*world, 3, 1, kIce, 99.92f));
     EXPECT_FLOAT_EQ(world->cellAccumulator[size_t(At(*world, 3, 1))], 0.08f);
     ASSERT_EQ(world->outputCollector.sublimationEvents.size(), 1u);
-    EXPECT_EQ(world->outputCollector.sublimationEvents[0].sublimateId, 77u);
-    EXPECT_EQ(world->outputCollector.sublimationEvents[0].angle, 0.0f);  // the solid lies below
+    const auto& event = world->outputCollector.sublimationEvents[0];
+    EXPECT_EQ(std::pair(event.sublimateId, event.angle), std::pair(77u, 0.0f));  // the solid lies below
 }
 
 // Draws under fixed seeds, in the order the settle rules take them (seed
@@ -394,8 +393,8 @@ TEST_F(MatterFixture, UnstableSolidFallsAfterItsTimer) {
     ASSERT_EQ(world->outputCollector.fallingSolids.size(), 1u);
     EXPECT_GE(ticks, 4);  // the countdown starts at 3..6 and falls at 0
     EXPECT_LE(ticks, 7);
-    EXPECT_EQ(world->outputCollector.fallingSolids[0].elementIdx, kSand);
-    EXPECT_EQ(world->outputCollector.fallingSolids[0].mass, 900.0f);
+    const FallingSolidEntry& fell = world->outputCollector.fallingSolids[0];
+    EXPECT_EQ(std::pair(int(fell.elementIdx), fell.mass), std::pair(int(kSand), 900.0f));
     EXPECT_EQ(Elem(*world, 1, 3), kVacuum);
 }
 

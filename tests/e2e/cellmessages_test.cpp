@@ -97,19 +97,6 @@ TEST_F(CellMessages, ReplaceTemperatureAndMassClamps) {
     }
 }
 
-// Infinite energy follows the cell energy rule: heating stops at the bound,
-// cooling ends at the floor of the clamp, and the host hears nothing of it.
-TEST_F(CellMessages, InfiniteEnergyReachesTheBounds) {
-    LoadTables();
-    Load(tshost::WorldLayout(2, 1, tshost::Matter(E("Crude oil"), 300.0f, 1.0f)));
-    lib().Send(SIM_MSG_MODIFY_CELL_ENERGY, tshost::ModifyCellEnergy(0, kInf, 350.0f, 1));
-    lib().Send(SIM_MSG_MODIFY_CELL_ENERGY, tshost::ModifyCellEnergy(1, -kInf, 350.0f, 2));
-    const auto r = RunFrame(0.0f);
-    EXPECT_EQ(r.temperature()[0], 350.0f);
-    EXPECT_EQ(r.temperature()[1], 1.0f);
-    EXPECT_EQ(Reports(), 0u);
-}
-
 // A host waiting on a callback always hears back: a refused message answers
 // once, in the refusal form of its list, and changes no cell.
 TEST_F(CellMessages, RefusedMessagesStillAnswer) {

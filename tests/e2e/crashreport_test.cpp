@@ -15,7 +15,6 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <map>

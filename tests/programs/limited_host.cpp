@@ -12,7 +12,6 @@
 #include <sys/resource.h>
 
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <mutex>
 #include <string>

@@ -1,8 +1,6 @@
 // The conduit temperature manager through its exports, in-process: the
 // exchange with pipe buildings, the energy it queues for them, the freeze and
 // boil lists, delayed removals and bad input.
-#include <cmath>
-
 #include "conduittemperaturemanager/conduittemperaturemanager.h"
 #include "hostapi/runtime.h"
 #include "unit/inprocesshost.h"

@@ -2,6 +2,8 @@
 // cells around them, their timers and their callbacks.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "simlib/components/diseaseemitter.h"
 #include "simlib/components/massconsumer.h"
 #include "simlib/components/massemitter.h"
@@ -37,11 +39,9 @@ TEST_F(ConsumerTest, TakesFromTheNearestCellsFirst) {
     Step();
     ASSERT_EQ(consumers().outputs.size(), 1u);
     const MassConsumerOutput out = consumers().outputs[0];
-    EXPECT_EQ(out.handle, h);
-    EXPECT_FLOAT_EQ(out.mass, 2.0f);
-    EXPECT_FLOAT_EQ(out.temperature, (1.5f * 300.0f + 0.5f * 350.0f) / 2.0f);
-    EXPECT_EQ(out.diseaseIdx, 0);
-    EXPECT_EQ(out.diseaseCount, 100 + 25);  // germs go with the mass taken
+    // Germs go with the mass taken: all 100 of the first cell, 25 of the second.
+    EXPECT_EQ(std::tuple(out.handle, out.mass, out.temperature, int(out.diseaseIdx), out.diseaseCount),
+              std::tuple(h, 2.0f, (1.5f * 300.0f + 0.5f * 350.0f) / 2.0f, 0, 100 + 25));
     EXPECT_EQ(E(0, 0), kVacuum);
     EXPECT_FLOAT_EQ(M(1, 0), 0.5f);
     EXPECT_EQ(u.diseaseCount[size_t(Sim(1, 0))], 25);

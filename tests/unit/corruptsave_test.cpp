@@ -58,11 +58,7 @@ protected:
 
 TEST_F(CorruptSave, EveryTruncationAndByteChangeIsRefusedOrLoadsSoundly) {
     Start(WorldPlan(3, 2, kWater, 300.0f, 10.0f));
-    const std::string running = [] {
-        uint32_t length = 0;
-        const uint8_t* data = SIM_BeginSave(&length);
-        return std::string(reinterpret_cast<const char*>(data), length);
-    }();
+    const std::string running = SaveNow();
     const ts::Runtime& rt = ts::GetRuntime();
     size_t refused = 0, loaded = 0;
     for (int32_t version = 7; version <= 13; ++version) {
@@ -98,9 +94,7 @@ TEST_F(CorruptSave, EveryTruncationAndByteChangeIsRefusedOrLoadsSoundly) {
     // Some of each: the header refuses, the cells load.
     EXPECT_GT(refused, 10000u);
     EXPECT_GT(loaded, 100000u);
-    uint32_t length = 0;
-    const uint8_t* data = SIM_BeginSave(&length);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(data), length), running);
+    EXPECT_EQ(SaveNow(), running);
     // The world still runs.
     ASSERT_NE(RunFrame(0.2f), nullptr);
 }

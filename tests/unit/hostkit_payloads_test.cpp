@@ -118,14 +118,9 @@ TEST(HostkitPayloads, CatalogueListsEveryMessageOnceImmediateOnesFirst) {
     EXPECT_EQ(queued, 33);
     EXPECT_EQ(tshost::FindMessage(0x12345678u), nullptr);
 
-    // Immediate messages in the library's dispatch order, then the sizes of
-    // those and of the frame-direct ones (-1: depends on the content).
-    const uint32_t dispatchOrder[] = {0x404a7123u, 0x421169eau, 0xc88ce785u, 0x31311bafu, 0xe4be0717u,
-                                      0x7aee0fb9u, 0x39da19a9u, 0xd7e9e1c6u, 0xe7906e7du, 0x44cab6b9u};
-    for (size_t i = 0; i < 10; ++i) {
-        EXPECT_EQ(catalogue[i].id, dispatchOrder[i]) << i;
-        EXPECT_EQ(catalogue[i].kind, tshost::MessageKind::Immediate) << i;
-    }
+    // The ten immediate messages first (their ids are the header's), then the
+    // sizes of those and of the frame-direct ones (-1: depends on the content).
+    for (size_t i = 0; i < 10; ++i) EXPECT_EQ(catalogue[i].kind, tshost::MessageKind::Immediate) << i;
     const std::pair<uint32_t, int32_t> sizes[] = {{0xd1c97543u, 20}, {0x9bada664u, 20}, {0xc88ce785u, 12},
                                                   {0x44cab6b9u, 2},  {0x39da19a9u, 0},  {0xe7906e7du, 0},
                                                   {0x7aee0fb9u, -1}};

@@ -1,5 +1,5 @@
 // Matter movement: worked examples of the gas, liquid, settle and cell
-// modification rules, then conservation and the invariants over a long run.
+// modification rules, then conservation over a long run.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -217,8 +217,7 @@ TEST_F(MatterFixture, SpillAtALedgeLeavesWherePermitted) {
     ts::FlowLiquid(*world, At(*world, 1, 2));
     ASSERT_EQ(world->outputCollector.releasedContents.size(), 1u);
     const MatterEntry released = world->outputCollector.releasedContents[0];
-    EXPECT_EQ(released.gameCell, 4);  // game cell (1, 1): the ledge cell
-    EXPECT_FLOAT_EQ(released.mass, 25.0f);
+    EXPECT_EQ(std::pair(released.gameCell, released.mass), std::pair(4, 25.0f));  // game cell (1, 1): the ledge cell
     EXPECT_TRUE(Is(*world, 1, 2, kWater, 75.0f));
     EXPECT_EQ(Elem(*world, 2, 2), kVacuum);  // nothing was added there
 }
@@ -241,8 +240,8 @@ TEST_F(MatterFixture, SettleRules) {
     EXPECT_TRUE(Is(*world, 3, 1, kIce, 99.92f));
     EXPECT_FLOAT_EQ(world->cellAccumulator[size_t(At(*world, 3, 1))], 0.08f);
     ASSERT_EQ(world->outputCollector.sublimationEvents.size(), 1u);
-    EXPECT_EQ(world->outputCollector.sublimationEvents[0].sublimateId, 77u);
-    EXPECT_EQ(world->outputCollector.sublimationEvents[0].angle, 0.0f);  // the solid lies below
+    const auto& event = world->outputCollector.sublimationEvents[0];
+    EXPECT_EQ(std::pair(event.sublimateId, event.angle), std::pair(77u, 0.0f));  // the solid lies below
 }
 
 // Draws under fixed seeds, in the order the settle rules take them (seed
@@ -394,8 +393,8 @@ TEST_F(MatterFixture, UnstableSolidFallsAfterItsTimer) {
     ASSERT_EQ(world->outputCollector.fallingSolids.size(), 1u);
     EXPECT_GE(ticks, 4);  // the countdown starts at 3..6 and falls at 0
     EXPECT_LE(ticks, 7);
-    EXPECT_EQ(world->outputCollector.fallingSolids[0].elementIdx, kSand);
-    EXPECT_EQ(world->outputCollector.fallingSolids[0].mass, 900.0f);
+    const FallingSolidEntry& fell = world->outputCollector.fallingSolids[0];
+    EXPECT_EQ(std::pair(int(fell.elementIdx), fell.mass), std::pair(int(kSand), 900.0f));
     EXPECT_EQ(Elem(*world, 1, 3), kVacuum);
 }
 
@@ -469,9 +468,11 @@ TEST_F(ModifyFixture, StackingAndInPlaceSolids) {
     EXPECT_TRUE(Is(*open, 2, 1, kGranite, 50.0f));
 }
 
-// A mixed closed box: gases, liquids, an unstable solid, temperature
-// differences. No sink, no releases, no sublimation.
-std::unique_ptr<ts::World> Box(const ts::ElementTable& elements, const ts::DiseaseTable& diseases) {
+// A mixed closed box (gases, liquids, an unstable solid, temperature
+// differences; no sink, no releases, no sublimation) keeps the mass of every
+// element family over a long run. (The cells' invariants after every frame
+// are the soak program's and the fuzz targets'.)
+TEST_F(MatterFixture, LongRunsConserveMass) {
     auto world = tsscene::Uniform(elements, diseases, 20, 16, kOxygen, 300.0f, 1.2f);
     for (int32_t x = 1; x <= 20; ++x) {
         Put(*world, x, 1, kGranite, 280.0f + float(x), 900.0f);
@@ -482,43 +483,24 @@ std::unique_ptr<ts::World> Box(const ts::ElementTable& elements, const ts::Disea
     }
     world->randomSeed = 99;
     world->Snapshot();
-    return world;
-}
-
-std::map<int, double> FamilyMasses(const ts::World& w) {
-    std::map<int, double> m;
-    for (int32_t y = 1; y < w.height - 1; ++y)
-        for (int32_t x = 1; x < w.width - 1; ++x) {
-            const size_t c = size_t(y * w.width + x);
-            uint8_t e = w.updatedCells.elementIdx[c];
-            const int family = (e == kWater || e == kIce || e == kSteam) ? int(kWater) : int(e);
-            m[family] += w.updatedCells.mass[c];
-        }
-    return m;
-}
-
-TEST_F(MatterFixture, LongRunsConserveMassAndKeepTheInvariants) {
+    const auto familyMasses = [&world] {
+        std::map<int, double> m;
+        for (int32_t y = 1; y <= 16; ++y)
+            for (int32_t x = 1; x <= 20; ++x) {
+                const uint8_t e = Elem(*world, x, y);
+                m[(e == kWater || e == kIce || e == kSteam) ? int(kWater) : int(e)] += Mass(*world, x, y);
+            }
+        return m;
+    };
+    const auto before = familyMasses();
     ts::WorkerPool pool(1);
     ts::StepContext context(pool);
-    auto a = Box(elements, diseases);
-    const auto before = FamilyMasses(*a);
     for (int step = 0; step < 1000; ++step) {
-        ts::Step(context, *a);
-        // Invariants after every step.
-        const ts::CellArrays& u = a->updatedCells;
-        for (size_t c = 0; c < u.size(); ++c) {
-            if (a->ReportableGameCell(int32_t(c)) < 0) continue;  // border cells hold 9999 kg at 0 K
-            ASSERT_GE(u.mass[c], 0.0f) << step;
-            ASSERT_TRUE(u.mass[c] == 0.0f || (u.temperature[c] > 0.0f && u.temperature[c] <= SIM_MAX_TEMPERATURE))
-                << step << " cell " << c << " at " << u.temperature[c] << " K";
-            ASSERT_TRUE(u.diseaseCount[c] > 0 || u.diseaseIdx[c] == 255) << step << " cell " << c;
-        }
-        ASSERT_TRUE(a->outputCollector.releasedContents.empty());
-        ASSERT_TRUE(a->outputCollector.emittedMatter.empty());
-        a->outputCollector.Clear();
+        ts::Step(context, *world);
+        world->outputCollector.Clear();
     }
-    // Solids that fell are reported as items: add them back.
-    const auto after = FamilyMasses(*a);
+    // Solids that fell left as items: the sand is not counted.
+    const auto after = familyMasses();
     for (const auto& [family, mass] : before) {
         if (family == kSand) continue;
         EXPECT_NEAR(after.at(family) / mass, 1.0, 1e-4) << "family " << family;

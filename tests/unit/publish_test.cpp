@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <tuple>
 
 #include "scenes/scenes.h"
 #include "simlib/frameresults.h"
@@ -31,15 +32,14 @@ TEST_F(PublishFixture, EmittedMatterOfOneElementAtOneCellMerges) {
     emitted.push_back(MatterEntry{4, kGranite, 255, {0, 0}, 5.0f, 500.0f, 0});
     ts::PublishResults(*world, w, r, 1, pool, context);
     ASSERT_EQ(w.emittedMatter.size(), 3u);
-    EXPECT_EQ(w.emittedMatter[0].gameCell, 1);
-    EXPECT_EQ(w.emittedMatter[1].gameCell, 4);
-    EXPECT_EQ(w.emittedMatter[1].elementIdx, kGranite);
-    const MatterEntry merged = w.emittedMatter[2];
-    EXPECT_EQ(merged.elementIdx, kIce);
-    EXPECT_FLOAT_EQ(merged.mass, 4.0f);
-    EXPECT_FLOAT_EQ(merged.temperature, 375.0f);
-    EXPECT_EQ(merged.diseaseIdx, 0);  // the first entry's disease stays
-    EXPECT_EQ(merged.diseaseCount, 10);
+    const auto entry = [&w](size_t i) {
+        const MatterEntry& e = w.emittedMatter[i];
+        return std::tuple(e.gameCell, int(e.elementIdx), e.mass, e.temperature, int(e.diseaseIdx), e.diseaseCount);
+    };
+    EXPECT_EQ(entry(0), std::tuple(1, int(kIce), 2.0f, 250.0f, 255, 0));
+    EXPECT_EQ(entry(1), std::tuple(4, int(kGranite), 5.0f, 500.0f, 255, 0));
+    // The two ice entries of cell 4, mixed; the first entry's disease stays.
+    EXPECT_EQ(entry(2), std::tuple(4, int(kIce), 4.0f, 375.0f, 0, 10));
     EXPECT_TRUE(world->outputCollector.emittedMatter.empty());
     EXPECT_EQ(w.frameCount, 1u);
 }

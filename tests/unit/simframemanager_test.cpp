@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "simlib/simframemanager.h"
 #include "unit/testtables.h"
 
@@ -8,6 +10,11 @@ namespace {
 
 using ts::EnqueueResult;
 using ts::SimFrameManager;
+
+template <class Region>
+auto Corners(const Region& r) {
+    return std::tuple(r.minX, r.minY, r.maxX, r.maxY);
+}
 
 // (Queued messages applied through the frame cycle are the frame cycle tests'.)
 TEST(SimFrameManager, TheLaterParametersWinAndEndFrameCloses) {
@@ -25,10 +32,7 @@ TEST(SimFrameManager, TheLaterParametersWinAndEndFrameCloses) {
     EXPECT_EQ(frames.readyCount(), 1u);
     EXPECT_NE(&frames.currentFrame(), &frame);
     EXPECT_EQ(frame.dt, 0.2f);
-    EXPECT_EQ(frame.region.minX, 1);
-    EXPECT_EQ(frame.region.minY, 2);
-    EXPECT_EQ(frame.region.maxX, 11);
-    EXPECT_EQ(frame.region.maxY, 12);
+    EXPECT_EQ(Corners(frame.region), std::tuple(1, 2, 11, 12));
 
     EXPECT_EQ(frames.EnqueueMessage(0x12345678u, &end, sizeof end), EnqueueResult::NotHandled);
     EXPECT_EQ(frames.EnqueueMessage(SIM_MSG_NO_OP, nullptr, 0), EnqueueResult::NotHandled);
@@ -53,10 +57,7 @@ TEST(SimFrameManager, RegionAtTheLimitsOfI32Saturates) {
     ts::PendingFrame& frame = frames.currentFrame();
     const EndFramePayload end{0.0f, INT32_MIN, INT32_MAX - 1, INT32_MAX, INT32_MAX};
     frames.EnqueueMessage(SIM_MSG_END_FRAME, &end, sizeof end);
-    EXPECT_EQ(frame.region.minX, INT32_MIN + 1);
-    EXPECT_EQ(frame.region.minY, INT32_MAX);
-    EXPECT_EQ(frame.region.maxX, INT32_MAX);
-    EXPECT_EQ(frame.region.maxY, INT32_MAX);
+    EXPECT_EQ(Corners(frame.region), std::tuple(INT32_MIN + 1, INT32_MAX, INT32_MAX, INT32_MAX));
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 // break the JSON with.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>

@@ -27,20 +27,5 @@ TEST(World, GeometryAndConversions) {
     EXPECT_EQ(world.PackedPosition(2 * 7 + 3), (2u << 16) | 3u);
 }
 
-// (The snapshot's copy is every pass test's.)
-TEST(World, MarkCellChanged) {
-    const auto elements = StandardElements();
-    const auto diseases = StandardDiseases();
-    ts::World world(5, 4, 0, elements, diseases);
-    world.cellDirtyMask.assign(world.cellCount(), 0);
-    world.MarkCellChanged(6);   // game cell 0
-    world.MarkCellChanged(9);   // right border: not reported
-    ASSERT_EQ(world.outputCollector.changedCells.size(), 1u);
-    EXPECT_EQ(world.outputCollector.changedCells[0].gameCell, 0);
-    EXPECT_EQ(world.outputCollector.changedCells[0].oldElementIdx, 255);
-    EXPECT_EQ(world.cellDirtyMask[6], 31);
-    EXPECT_EQ(world.cellDirtyMask[9], 31);
-}
-
 }  // namespace
 }  // namespace tstest

@@ -24,15 +24,14 @@ void CellArrays::CopyRange(const CellArrays& o, size_t from, size_t to, size_t c
     CopyPart(diseaseGrowthRemainder, o.diseaseGrowthRemainder, from, to, count);
 }
 
-void CellArrays::CopyPassWrittenFrom(const CellArrays& o) {
-    const size_t n = o.size();
-    CopyPart(elementIdx, o.elementIdx, 0, 0, n);
-    CopyPart(temperature, o.temperature, 0, 0, n);
-    CopyPart(mass, o.mass, 0, 0, n);
-    CopyPart(diseaseIdx, o.diseaseIdx, 0, 0, n);
-    CopyPart(diseaseCount, o.diseaseCount, 0, 0, n);
-    CopyPart(diseaseAge, o.diseaseAge, 0, 0, n);
-    CopyPart(diseaseGrowthRemainder, o.diseaseGrowthRemainder, 0, 0, n);
+void CellArrays::CopyPassWrittenFrom(const CellArrays& o, size_t from, size_t n) {
+    CopyPart(elementIdx, o.elementIdx, from, from, n);
+    CopyPart(temperature, o.temperature, from, from, n);
+    CopyPart(mass, o.mass, from, from, n);
+    CopyPart(diseaseIdx, o.diseaseIdx, from, from, n);
+    CopyPart(diseaseCount, o.diseaseCount, from, from, n);
+    CopyPart(diseaseAge, o.diseaseAge, from, from, n);
+    CopyPart(diseaseGrowthRemainder, o.diseaseGrowthRemainder, from, from, n);
 }
 
 }  // namespace ts

@@ -49,9 +49,10 @@ struct CellArrays {
         diseaseGrowthRemainder = other.diseaseGrowthRemainder;
     }
 
-    // Copies the seven arrays the step's passes write; cellFlags, insulation
-    // and strengthModifier change only by messages, between steps. Same sizes.
-    void CopyPassWrittenFrom(const CellArrays& other);
+    // Copies `count` cells from `from` on of the seven arrays the step's
+    // passes write; cellFlags, insulation and strengthModifier change only by
+    // messages, between steps. Same sizes.
+    void CopyPassWrittenFrom(const CellArrays& other, size_t from, size_t count);
 
     // Copies `count` cells from `other` starting at `from` into this starting at `to`.
     void CopyRange(const CellArrays& other, size_t from, size_t to, size_t count);

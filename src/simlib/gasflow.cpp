@@ -122,6 +122,7 @@ void GasPressurePass(World& world, int32_t dir) {
     MarkOpenToPressure(world, r.minY, r.minX, r.maxX, open);
     for (int32_t y = r.minY; y < r.maxY; ++y) {
         MarkOpenToPressure(world, y + 1, r.minX, r.maxX, openAbove);
+        bool exchanged = false;
         const int32_t first = dir > 0 ? r.minX : r.maxX;
         const int32_t count = r.maxX - r.minX;
         for (int32_t i = 0; i < count; ++i) {
@@ -133,21 +134,29 @@ void GasPressurePass(World& world, int32_t dir) {
             const int32_t n2 = c + w;
             const int32_t d = c + dir + w;
             float f = 0.0f;
-            if (IsPressureCell(world, open, x + dir, n1) && MayExchange(world, c, n1) && !EvenPair(world, c, n1))
+            if (IsPressureCell(world, open, x + dir, n1) && MayExchange(world, c, n1) && !EvenPair(world, c, n1)) {
                 f = ExchangeGas(world, c, n1);
+                exchanged = true;
+            }
             RecordFlow(world.cellFlow[size_t(c)].f[1], world.cellFlow[size_t(n1)].f[0], float(dir) * f);
             f = 0.0f;
             if (IsPressureCell(world, open, x, c) && IsPressureCell(world, openAbove, x, n2) &&
-                MayExchange(world, c, n2) && !EvenPair(world, c, n2))
+                MayExchange(world, c, n2) && !EvenPair(world, c, n2)) {
                 f = ExchangeGas(world, c, n2);
+                exchanged = true;
+            }
             RecordFlow(world.cellFlow[size_t(c)].f[2], world.cellFlow[size_t(n2)].f[3], f);
             if (!IsPressureCell(world, open, x, c) || !IsPressureCell(world, openAbove, x + dir, d)) continue;
             const uint8_t sideState = elements.State(world.cells.elementIdx[size_t(c + dir)]);
             const uint8_t upState = elements.State(world.cells.elementIdx[size_t(c + w)]);
             if (sideState != SIM_STATE_SOLID && upState != SIM_STATE_SOLID && (sideState | upState) != 3 &&
-                MayExchange(world, c, d) && !EvenPair(world, c, d))
+                MayExchange(world, c, d) && !EvenPair(world, c, d)) {
                 ExchangeGas(world, c, d);
+                exchanged = true;
+            }
         }
+        // An exchange writes its two cells only: this row and the next.
+        if (exchanged) world.MarkRowsWritten(y, y + 2);
         std::swap(open, openAbove);
     }
 }
@@ -171,6 +180,7 @@ void GasMixingPass(World& world, int32_t dir) {
     const CellArrays& s = world.cells;
     const ElementTable& elements = world.elements;
     for (int32_t y = r.y0; y < r.y1; ++y) {
+        bool mixed = false;
         for (int32_t x = r.x0; x < r.x1; ++x) {
             const int32_t c = y * w + x;
             const uint8_t e = s.elementIdx[size_t(c)];
@@ -182,8 +192,11 @@ void GasMixingPass(World& world, int32_t dir) {
                 const float f = MixGas(world, e, c, n, n + (n - c));
                 world.cellFlow[size_t(c)].f[3] -= f;
                 world.cellFlow[size_t(n)].f[2] += f;
+                mixed = true;
             }
         }
+        // A mix writes c, its neighbour n and the cell beyond n: two rows either way.
+        if (mixed) world.MarkRowsWritten(y - 2, y + 3);
     }
 }
 

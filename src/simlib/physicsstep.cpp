@@ -80,7 +80,8 @@ void Step(StepContext& context, World& world) {
     world.Snapshot();
     lap(StepStage::Snapshots);
     // Later snapshots copy only what the passes since the last one can have
-    // written: the rows the heat pass wrote, then the seven arrays passes write.
+    // written: the rows the heat pass wrote, then the rows the gas and the
+    // liquid passes marked, of the seven arrays passes write.
     RunHeatPass(context, world, clock);
     SnapshotAfterHeat(world, context.heatScratch);
     lap(StepStage::Snapshots);
@@ -88,7 +89,7 @@ void Step(StepContext& context, World& world) {
     lap(StepStage::GasPressure);
     GasMixingPass(world, state.scanDirection);
     lap(StepStage::GasMixing);
-    world.cells.CopyPassWrittenFrom(world.updatedCells);
+    world.SyncWrittenRows();
     lap(StepStage::Snapshots);
     MergeWorkerOutputs(context, world);
     lap(StepStage::MergeOutputs);
@@ -98,7 +99,7 @@ void Step(StepContext& context, World& world) {
         lap(StepStage::LiquidFlow);
         LiquidMixingPass(world, state.scanDirection);
         lap(StepStage::LiquidMixing);
-        world.cells.CopyPassWrittenFrom(world.updatedCells);
+        world.SyncWrittenRows();
         lap(StepStage::Snapshots);
     }
     DiseaseSpreadPass(world);

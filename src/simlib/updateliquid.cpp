@@ -13,6 +13,10 @@ namespace ts {
 
 namespace {
 
+// Rows from a liquid cell's own that its flow or mixing may write: three
+// (a mix reaches two cells on and displaces gas one further), and one to spare.
+constexpr int32_t kLiquidReach = 4;
+
 enum FlowSlot { kLeft = 0, kRight = 1, kDown = 2, kUp = 3 };
 
 // The running state of one liquid cell during its flow step.
@@ -199,11 +203,16 @@ void LiquidFlowPass(World& world) {
     const Region& r = world.activeRegion;
     const CellArrays& s = world.cells;
     for (int32_t y = r.minY; y < r.maxY; ++y) {
+        bool flowed = false;
         for (int32_t x = r.minX; x < r.maxX; ++x) {
             const int32_t c = y * world.width + x;
-            if (world.elements.State(s.elementIdx[size_t(c)]) == SIM_STATE_LIQUID && s.mass[size_t(c)] > 0.0f)
+            if (world.elements.State(s.elementIdx[size_t(c)]) == SIM_STATE_LIQUID && s.mass[size_t(c)] > 0.0f) {
                 FlowLiquid(world, c);
+                flowed = true;
+            }
         }
+        // A liquid moves into a neighbour and pushes what it held one cell on.
+        if (flowed) world.MarkRowsWritten(y - kLiquidReach, y + kLiquidReach + 1);
     }
 }
 
@@ -249,10 +258,12 @@ void LiquidMixingPass(World& world, int32_t dir) {
     const CellArrays& s = world.cells;
     const ElementTable& elements = world.elements;
     for (int32_t y = r.y0; y < r.y1; ++y) {
+        bool liquid = false;
         for (int32_t x = r.x0; x < r.x1; ++x) {
             const int32_t c = y * w + x;
             const uint8_t e = s.elementIdx[size_t(c)];
             if (elements.State(e) != SIM_STATE_LIQUID) continue;
+            liquid = true;
             // Both horizontal cases record into slot 0 of c and slot 1 of c - 1.
             if (s.elementIdx[size_t(c - dir)] != e) {
                 const float f = MixLiquid(world, e, c, c - dir, c - 2 * dir);
@@ -272,6 +283,8 @@ void LiquidMixingPass(World& world, int32_t dir) {
                 world.cellFlow[size_t(c + w)].f[2] -= f;
             }
         }
+        // A mix reaches two cells on, which may push gas one further.
+        if (liquid) world.MarkRowsWritten(y - kLiquidReach, y + kLiquidReach + 1);
     }
 }
 

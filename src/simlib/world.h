@@ -73,6 +73,7 @@ public:
     Region activeRegion;
     std::vector<uint8_t> releasePermit;  // per game cell
     std::vector<uint8_t> passRows;       // two rows of per-cell flags a pass builds as it scans
+    std::vector<uint8_t> writtenRows;    // per row: a matter pass may have written it since the last sync
     uint16_t stepCounter = 0;
     OutputCollector outputCollector;
     FrameParameters frameParameters;
@@ -115,6 +116,13 @@ public:
 
     // Copies every array of updatedCells into cells.
     void Snapshot() { cells.CopyFrom(updatedCells); }
+
+    // A matter pass may write rows y0..y1-1 (clipped to the grid) of updatedCells.
+    void MarkRowsWritten(int32_t y0, int32_t y1);
+    // Copies the rows marked since the last call into cells (the arrays the
+    // passes write) and clears the marks: cells equals updatedCells again when
+    // it did before the passes.
+    void SyncWrittenRows();
 
     // Appends a change record for the cell (when it is a game cell) and marks it dirty.
     void MarkCellChanged(int32_t cell);

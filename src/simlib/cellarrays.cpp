@@ -11,27 +11,21 @@ void CopyPart(std::vector<T>& to, const std::vector<T>& from, size_t src, size_t
 }
 }  // namespace
 
-void CellArrays::CopyRange(const CellArrays& o, size_t from, size_t to, size_t count) {
+void CellArrays::CopyPassWrittenFrom(const CellArrays& o, size_t from, size_t to, size_t count) {
     CopyPart(elementIdx, o.elementIdx, from, to, count);
     CopyPart(temperature, o.temperature, from, to, count);
     CopyPart(mass, o.mass, from, to, count);
-    CopyPart(cellFlags, o.cellFlags, from, to, count);
-    CopyPart(insulation, o.insulation, from, to, count);
-    CopyPart(strengthModifier, o.strengthModifier, from, to, count);
     CopyPart(diseaseIdx, o.diseaseIdx, from, to, count);
     CopyPart(diseaseCount, o.diseaseCount, from, to, count);
     CopyPart(diseaseAge, o.diseaseAge, from, to, count);
     CopyPart(diseaseGrowthRemainder, o.diseaseGrowthRemainder, from, to, count);
 }
 
-void CellArrays::CopyPassWrittenFrom(const CellArrays& o, size_t from, size_t n) {
-    CopyPart(elementIdx, o.elementIdx, from, from, n);
-    CopyPart(temperature, o.temperature, from, from, n);
-    CopyPart(mass, o.mass, from, from, n);
-    CopyPart(diseaseIdx, o.diseaseIdx, from, from, n);
-    CopyPart(diseaseCount, o.diseaseCount, from, from, n);
-    CopyPart(diseaseAge, o.diseaseAge, from, from, n);
-    CopyPart(diseaseGrowthRemainder, o.diseaseGrowthRemainder, from, from, n);
+void CellArrays::CopyRange(const CellArrays& o, size_t from, size_t to, size_t count) {
+    CopyPassWrittenFrom(o, from, to, count);
+    CopyPart(cellFlags, o.cellFlags, from, to, count);
+    CopyPart(insulation, o.insulation, from, to, count);
+    CopyPart(strengthModifier, o.strengthModifier, from, to, count);
 }
 
 }  // namespace ts

@@ -49,12 +49,12 @@ struct CellArrays {
         diseaseGrowthRemainder = other.diseaseGrowthRemainder;
     }
 
-    // Copies `count` cells from `from` on of the seven arrays the step's
-    // passes write; cellFlags, insulation and strengthModifier change only by
-    // messages, between steps. Same sizes.
-    void CopyPassWrittenFrom(const CellArrays& other, size_t from, size_t count);
+    // Copies `count` cells of `other` from `from` on into this from `to` on,
+    // of the seven arrays the step's passes write; cellFlags, insulation and
+    // strengthModifier change only by messages, between steps.
+    void CopyPassWrittenFrom(const CellArrays& other, size_t from, size_t to, size_t count);
 
-    // Copies `count` cells from `other` starting at `from` into this starting at `to`.
+    // The same for all ten arrays.
     void CopyRange(const CellArrays& other, size_t from, size_t to, size_t count);
 
     void ClearDisease(size_t c) {

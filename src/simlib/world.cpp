@@ -54,7 +54,7 @@ void World::SyncWrittenRows() {
         }
         int32_t end = y;
         while (end < height && writtenRows[size_t(end)]) writtenRows[size_t(end++)] = 0;
-        cells.CopyPassWrittenFrom(updatedCells, size_t(y) * w, size_t(end - y) * w);
+        cells.CopyPassWrittenFrom(updatedCells, size_t(y) * w, size_t(y) * w, size_t(end - y) * w);
         y = end;
     }
 }

@@ -94,24 +94,32 @@ private:
     std::vector<Cost> times_;
 };
 
-template <class F>
-Cost MedianCost(int runs, F&& f) {
-    IterationTimes times{size_t(runs)};
-    for (int i = 0; i < runs; ++i) times.Time(f);
-    return times.Median();
-}
+// The yardstick is timed just before and again just after the timed
+// iterations, and its median over both takes the place of either: the speed of
+// this shared machine's memory drifts over a run, and a yardstick taken on one
+// side only made the ratios of one case swing by half.
+class Yardstick {
+public:
+    template <class F>
+    void Time(size_t cells, F&& copy) {
+        copy();
+        for (int i = cells > 4'000'000 ? 5 : 21; i > 0; --i) times_.Time(copy);
+    }
+    Cost Median() const { return times_.Median(); }
+
+private:
+    IterationTimes times_;
+};
 
 // One Snapshot (the ten cell arrays copied whole): the step's yardstick.
-Cost SnapshotCost(ts::World& world) {
-    world.Snapshot();
-    return MedianCost(world.cellCount() > 4'000'000 ? 5 : 21, [&] { world.Snapshot(); });
+void TimeSnapshot(Yardstick& yardstick, ts::World& world) {
+    yardstick.Time(world.cellCount(), [&] { world.Snapshot(); });
 }
 
 // One memcpy of 22 bytes per cell (the ten arrays' width): the host cycle's yardstick.
-Cost MemcpyCost(size_t cells) {
+void TimeMemcpy(Yardstick& yardstick, size_t cells) {
     std::vector<uint8_t> from(22 * cells, 1), to(22 * cells, 0);
-    std::memcpy(to.data(), from.data(), from.size());
-    return MedianCost(cells > 4'000'000 ? 5 : 21, [&] { std::memcpy(to.data(), from.data(), from.size()); });
+    yardstick.Time(cells, [&] { std::memcpy(to.data(), from.data(), from.size()); });
 }
 
 // `copies`: median wall time over the yardstick's; `cpu_copies` the same in
@@ -148,13 +156,16 @@ void BM_Step(benchmark::State& state, Config config) {
         world->outputCollector.Clear();
     };
     for (int i = WarmUpSteps(world->cellCount()); i > 0; --i) advance();
-    const Cost yardstick = SnapshotCost(*world);
-    const double copy = yardstick.wall;
+    Yardstick yard;
+    TimeSnapshot(yard, *world);
     ts::StepTimings timings;
     context.timings = &timings;
     IterationTimes times{size_t(state.max_iterations)};
     for (auto _ : state) times.Time(advance);
     context.timings = nullptr;
+    TimeSnapshot(yard, *world);  // the step begins with a Snapshot: results are unchanged
+    const Cost yardstick = yard.Median();
+    const double copy = yardstick.wall;
     SetPerCell(state, times, double(world->cellCount()), yardstick);
     for (size_t s = 0; s < size_t(ts::StepStage::Count); ++s)
         state.counters[std::string("c_") + ts::StepStageName(ts::StepStage(s))] =
@@ -229,8 +240,8 @@ void BM_HostCycle(benchmark::State& state, Config config) {
         benchmark::DoNotOptimize(Send(SIM_MSG_EXCHANGE_FRAME, grid));
     };
     for (int i = WarmUpSteps(size_t(gw) * size_t(gh)); i > 0; --i) frame();
-    const Cost yardstick = MemcpyCost(size_t(gw) * size_t(gh));
-    const double copy = yardstick.wall;
+    Yardstick yard;
+    TimeMemcpy(yard, size_t(gw) * size_t(gh));
     {
         std::lock_guard<std::mutex> guard(rt.exchange.cycleLock);
         timings = ts::CycleTimings{};
@@ -245,6 +256,9 @@ void BM_HostCycle(benchmark::State& state, Config config) {
     }
     SIM_Shutdown();
     rt.simWorkers = 0;
+    TimeMemcpy(yard, size_t(gw) * size_t(gh));
+    const Cost yardstick = yard.Median();
+    const double copy = yardstick.wall;
 
     const double cycles = double(seen.cycles);
     SetPerCell(state, times, double(gw) * double(gh), yardstick);

@@ -176,9 +176,6 @@ void FillFlowVectors(const World& world, GameData& w) {
         for (int32_t x = 0; x < gw; ++x) {
             const size_t c = size_t(r + 1) * size_t(world.width) + size_t(x) + 1;
             const size_t g = size_t(r) * size_t(gw) + size_t(x);
-            float k = 0.0f;
-            if (world.updatedCells.elementIdx[c] == world.cells.elementIdx[c])
-                k = 1.0f / std::max(world.updatedCells.mass[c], 1.0f);
             const CellFlow& f = world.cellFlow[c];
             if (NoFlow(f)) {
                 // (+0 - +0) times any k is +0, or NaN, which is written as 0.
@@ -186,6 +183,9 @@ void FillFlowVectors(const World& world, GameData& w) {
                 w.flowVectors[2 * g + 1] = 0.0f;
                 continue;
             }
+            float k = 0.0f;
+            if (world.updatedCells.elementIdx[c] == world.cells.elementIdx[c])
+                k = 1.0f / std::max(world.updatedCells.mass[c], 1.0f);
             float vx = (f.f[0] - f.f[1]) * k;
             float vy = (f.f[3] - f.f[2]) * k;
             // A corrupt flow record never reaches the host as NaN.

@@ -6,7 +6,6 @@
 #include <tuple>
 
 #include "e2e/hostfixture.h"
-#include "hostkit/payloads.h"
 
 namespace tstest {
 namespace {

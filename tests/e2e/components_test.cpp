@@ -5,7 +5,6 @@
 #include <cmath>
 
 #include "e2e/hostfixture.h"
-#include "hostkit/payloads.h"
 
 namespace tstest {
 namespace {

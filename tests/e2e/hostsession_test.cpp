@@ -1,7 +1,6 @@
 // A host session through the loaded library: lifecycle answers, refusals
 // reported with their location, a table refused whole.
 #include "e2e/hostfixture.h"
-#include "hostkit/payloads.h"
 
 namespace tstest {
 namespace {

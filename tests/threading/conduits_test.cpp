@@ -12,9 +12,9 @@ namespace {
 using ConduitThreads = InProcessHost;
 
 TEST_F(ConduitThreads, ExportsRunBesideTheFrameCycle) {
-    WorldPlan plan(8, 4, kGranite, 300.0f, 100.0f);
-    for (auto& cell : plan.cells) cell.insulation = 0;
-    ASSERT_NE(Start(plan), nullptr);
+    tshost::WorldCell granite = Matter(kGranite, 300.0f, 100.0f);
+    granite.insulation = 0;
+    ASSERT_NE(Start(WorldLayout(8, 4, granite)), nullptr);
     for (int32_t x = 0; x < 8; ++x)
         for (int32_t y = 0; y < 4; ++y) Post(SIM_MSG_SET_CELL_INSULATION, SetCellInsulationPayload{Cell(x, y), 0.0f});
     BuildingHeatExchangeBody body{kGranite, {}, 10.0f, 300.0f, 1.0f, 1000.0f, 0.0f, 0, 0, 1, 1};

@@ -13,11 +13,9 @@
 #include <regex>
 #include <sstream>
 
+#include "common/hosting.h"
 #include "common/testio.h"
-#include "hostkit/library.h"
 #include "hostkit/savegame.h"
-#include "hostkit/tables.h"
-#include "hostkit/world.h"
 
 namespace {
 
@@ -53,9 +51,7 @@ protected:
         // The world is made as a host makes one: CreateWorld, then the library's save.
         tshost::Library lib(TS_LIBRARY_PATH);
         lib.SIM_Initialize([](int32_t, void*) {});
-        lib.SendBytes(SIM_MSG_LOAD_ELEMENT_TABLE, tshost::ElementTablePayload(tables_->elements));
-        lib.SendBytes(SIM_MSG_LOAD_DISEASE_TABLE,
-                      tshost::DiseaseTablePayload(tables_->diseases, int32_t(tables_->elements.size())));
+        tstest::LoadTables(lib, *tables_);
         tshost::WorldLayout w(kW, kH, tshost::Matter(E("Oxygen"), 293.15f, 1.0f));
         w.Fill(0, 0, kW, 3, tshost::Matter(E("Granite"), 290.0f, 2700.0f));
         w.Fill(4, 3, 12, 7, tshost::Matter(E("Water"), 300.0f, 1000.0f));

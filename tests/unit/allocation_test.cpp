@@ -46,9 +46,9 @@ TEST_F(Allocations, SteadyFramesAllocateNothing) {
     // Solids with warm and cold rows: heat flows every step, and the dug
     // cells are filled again each frame. (A gas world's drift is random: its
     // lists keep reaching new record sizes, which is growth, not churn.)
-    WorldPlan plan(16, 8, kGranite, 300.0f, 500.0f);
-    for (int32_t x = 0; x < 16; ++x) plan.at(x, 3).temperature = 400.0f;
-    ASSERT_NE(Start(plan), nullptr);
+    WorldLayout world(16, 8, Matter(kGranite, 300.0f, 500.0f));
+    world.Fill(0, 3, 16, 4, Matter(kGranite, 400.0f, 500.0f));
+    ASSERT_NE(Start(world), nullptr);
     const std::string grid(16 * 8, '\0');
     auto close = [&](int i) {
         Post(SIM_MSG_DIG_CELL, DigCellPayload{i % 16, uint32_t(i), 0, {0, 0, 0}});
@@ -66,10 +66,9 @@ TEST_F(Allocations, SteadyFramesWithComponentsAllocateNothing) {
     // Granite with a small pocket of oxygen: gas drift is random, and in a
     // large gas volume its lists keep reaching new record sizes (growth, not
     // churn); in a pocket they cannot.
-    WorldPlan plan(16, 8, kGranite, 320.0f, 500.0f);
-    for (int32_t y = 4; y <= 7; ++y)
-        for (int32_t x = 2; x <= 9; ++x) plan.at(x, y) = CreateWorldCell{kOxygen, 0, 255, 132, 300.0f, 1.0f};
-    ASSERT_NE(Start(plan), nullptr);
+    WorldLayout world(16, 8, Matter(kGranite, 320.0f, 500.0f));
+    world.Fill(2, 4, 10, 8, Matter(kOxygen, 300.0f, 1.0f));
+    ASSERT_NE(Start(world), nullptr);
     const std::string grid(16 * 8, '\0');
     const BuildingHeatExchangeBody body{kGranite, {}, 100.0f, 350.0f, 1.0f, 400.0f, 5.0f, 2, 0, 6, 1};
     Post(SIM_MSG_ADD_BUILDING_HEAT_EXCHANGE, AddBuildingHeatExchangePayload{1, body});

@@ -139,7 +139,7 @@ TEST_F(BuildingTest, RecordsThatCannotBeBuilt) {
         {Body(kGranite, 1.0f, 300.0f, INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX), "outside the host grid"},
     };
     for (const auto& [body, report] : refused) {
-        Reports().clear();
+        ClearReports();
         EXPECT_FALSE(ts::BuildingHeatExchange::BuildRecord(*world, body)) << report;
         EXPECT_TRUE(Reported(report)) << report;
     }

@@ -18,7 +18,7 @@ protected:
         elements.records[kWater].specificHeatCapacity = 1.0f;
         elements.records[kWater].thermalConductivity = 1.0f;
         elements.records[kWater].defaultTemperature = 300.0f;
-        Send(SIM_MSG_LOAD_ELEMENT_TABLE, ElementTablePayload(elements.records, elements.elementNames));
+        LoadTables(elements);
         ConduitTemperatureManager_Initialize();
     }
     void TearDown() override {

@@ -10,13 +10,6 @@ namespace {
 
 using ComponentFrames = InProcessHost;
 
-// Oxygen over a granite floor, every cell at 300 K.
-WorldPlan FloorPlan(int32_t w, int32_t h) {
-    WorldPlan plan(w, h, kOxygen, 300.0f, 0.01f);
-    for (int32_t x = 0; x < w; ++x) plan.at(x, 0) = CreateWorldCell{kGranite, 0, 255, 132, 300.0f, 1.0f};
-    return plan;
-}
-
 uint32_t HandleOf(const FrameResults* r, uint32_t callbackId) {
     for (int32_t i = 0; i < r->componentCallbacksCount; ++i)
         if (r->componentCallbacks[i].callbackId == callbackId) return r->componentCallbacks[i].handle;
@@ -25,7 +18,9 @@ uint32_t HandleOf(const FrameResults* r, uint32_t callbackId) {
 }
 
 TEST_F(ComponentFrames, BadMessagesAreRefusedWithReports) {
-    Start(FloorPlan(4, 3));
+    WorldLayout world(4, 3, Matter(kOxygen, 300.0f, 0.01f));  // over a granite floor, all at 300 K
+    world.Fill(0, 0, 4, 1, Matter(kGranite, 300.0f, 1.0f));
+    Start(world);
     Post(SIM_MSG_ADD_ELEMENT_CHUNK, AddElementChunkPayload{12, 1, 1.0f, 300.0f, 1.0f, 1.0f, 1.0f, kGranite, {}});
     Post(SIM_MSG_ADD_ELEMENT_CHUNK, AddElementChunkPayload{0, 2, NAN, 300.0f, 1.0f, 1.0f, 1.0f, kGranite, {}});
     Post(SIM_MSG_ADD_ELEMENT_CHUNK, AddElementChunkPayload{0, 3, 1.0f, 300.0f, 1.0f, 0.0f, 1.0f, kGranite, {}});

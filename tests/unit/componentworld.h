@@ -5,9 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <string>
-#include <vector>
 
+#include "common/reports.h"
 #include "hostapi/runtime.h"
 #include "scenes/scenes.h"
 #include "simlib/components/registry.h"
@@ -17,23 +16,10 @@ namespace tstest {
 
 class ComponentWorld : public ::testing::Test {
 protected:
-    static std::vector<std::string>& Reports() {
-        static std::vector<std::string> reports;
-        return reports;
-    }
-    static void Record(int32_t code, void* record) {
-        if (code == SIM_CALLBACK_ASSERTION) Reports().push_back(static_cast<SimAssertionReport*>(record)->message);
-    }
-    static bool Reported(const std::string& text) {
-        for (const auto& r : Reports())
-            if (r.find(text) != std::string::npos) return true;
-        return false;
-    }
-
     void SetUp() override {
-        Reports().clear();
+        ReportRecorder::Clear();
         ts::InstallReportSink();
-        ts::GetRuntime().callback.store(&Record);
+        ts::GetRuntime().callback.store(&ReportRecorder::Callback);
     }
     void TearDown() override { ts::GetRuntime().callback.store(nullptr); }
 

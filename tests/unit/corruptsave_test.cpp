@@ -19,8 +19,7 @@ protected:
         // Tens of thousands of refusals: without a callback no report (and no
         // stack walk) is made for them.
         SIM_Initialize(nullptr);
-        Send(SIM_MSG_LOAD_ELEMENT_TABLE, ElementTablePayload(elements.records, elements.elementNames));
-        Send(SIM_MSG_LOAD_DISEASE_TABLE, DiseaseTablePayload(diseases, elements.count()));
+        LoadTables(elements);
     }
 
     // A 2 x 1 world: water with germs and a relaxation target, and granite.
@@ -57,7 +56,7 @@ protected:
 };
 
 TEST_F(CorruptSave, EveryTruncationAndByteChangeIsRefusedOrLoadsSoundly) {
-    Start(WorldPlan(3, 2, kWater, 300.0f, 10.0f));
+    Start(WorldLayout(3, 2, Matter(kWater, 300.0f, 10.0f)));
     const std::string running = SaveNow();
     const ts::Runtime& rt = ts::GetRuntime();
     size_t refused = 0, loaded = 0;

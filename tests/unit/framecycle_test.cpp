@@ -12,12 +12,12 @@ namespace {
 
 using FrameCycle = InProcessHost;
 
-WorldPlan MixedPlan() {
-    WorldPlan plan(4, 3, kOxygen, 300.0f, 1.0f);
-    plan.at(0, 0) = CreateWorldCell{kGranite, 0, 255, 132, 300.0f, 1000.0f};
-    plan.at(1, 0) = CreateWorldCell{kWater, 0, 255, 132, 300.0f, 1.0f};
-    plan.at(2, 0) = CreateWorldCell{kGranite, 0, 255, 132, 310.0f, 500.0f};
-    return plan;
+WorldLayout MixedPlan() {
+    WorldLayout world(4, 3, Matter(kOxygen, 300.0f, 1.0f));
+    world.at(0, 0) = Matter(kGranite, 300.0f, 1000.0f);
+    world.at(1, 0) = Matter(kWater, 300.0f, 1.0f);
+    world.at(2, 0) = Matter(kGranite, 310.0f, 500.0f);
+    return world;
 }
 
 TEST_F(FrameCycle, ResultsArriveOneExchangeLater) {
@@ -48,7 +48,7 @@ TEST_F(FrameCycle, ResultsArriveOneExchangeLater) {
 
 // Mass that messages put into cells is capped as the loader caps it.
 TEST_F(FrameCycle, MassFromMessagesIsCapped) {
-    Start(WorldPlan(4, 3, kVacuum, 0.0f, 0.0f));
+    Start(WorldLayout(4, 3, Matter(kVacuum, 0.0f, 0.0f)));
     const float huge = 3e38f;
     Post(SIM_MSG_ADD_MASS, AddMassPayload{Cell(0, 1), SIM_NO_CALLBACK, huge, 300.0f, 0, kWater, 255, {0, 0}});
     Post(SIM_MSG_MODIFY_CELL, ModifyCellPayload{Cell(1, 1), SIM_NO_CALLBACK, 300.0f, huge, 0, kOxygen,
@@ -57,7 +57,7 @@ TEST_F(FrameCycle, MassFromMessagesIsCapped) {
                                                 SIM_REPLACE_REPLACE, 255, 0});
     const FrameResults* r = RunFrame(0.0f);
     const int added[] = {kWater, kOxygen, kGranite};
-    for (int32_t x : {0, 1, 2}) EXPECT_EQ(Matter(r, Cell(x, 1)), (std::tuple{added[x], 1e9f, 300.0f})) << x;
+    for (int32_t x : {0, 1, 2}) EXPECT_EQ(Contents(r, Cell(x, 1)), (std::tuple{added[x], 1e9f, 300.0f})) << x;
     EXPECT_EQ(ReportCount(), 3u);
     EXPECT_TRUE(Reported("capped at 1e+09 kg"));
 
@@ -77,10 +77,11 @@ TEST_F(FrameCycle, MassFromMessagesIsCapped) {
 // finite keeps the previous one, each with a warning; no cell relaxes below
 // 1 K, whatever its target.
 TEST_F(FrameCycle, FrameParametersAreKeptInRange) {
-    WorldPlan plan(3, 1, kGranite, 300.0f, 1.0f);
-    plan.at(1, 0) = CreateWorldCell{kVacuum, 0, 255, 132, 0.0f, 0.0f};
-    plan.target = {100.0f, -1.0f, 0.0f};
-    Start(plan);
+    WorldLayout world(3, 1, Matter(kGranite, 300.0f, 1.0f));
+    world.at(1, 0) = Matter(kVacuum, 0.0f, 0.0f);
+    world.at(0, 0).targetTemperature = 100.0f;
+    world.at(2, 0).targetTemperature = 0.0f;
+    Start(world);
     Post(SIM_MSG_SET_FRAME_PARAMETERS, SetFrameParametersPayload{NAN, 0.01f, -2.0f, 3.0f, 0});
     const FrameResults* r = RunFrame(0.2f);
     // Relaxed at the rate of 1: onto the target, and onto 1 K for a target of 0 K.
@@ -121,10 +122,10 @@ TEST_F(FrameCycle, DtIsCheckedAndStepsPerCycleCapped) {
 }
 
 TEST_F(FrameCycle, CellSettingsAndDiseaseMessages) {
-    WorldPlan plan = MixedPlan();
-    plan.disease[size_t(1 * plan.w + 1)] = CreateWorldDisease{0, 0, {0, 0}, 10, {0, 0, 0, 0}};
-    plan.disease[size_t(1 * plan.w + 2)] = CreateWorldDisease{0, 0, {0, 0}, 3, {0, 0, 0, 0}};
-    Start(plan);
+    WorldLayout world = MixedPlan();
+    SetGerms(world.at(1, 1), 0, 10);
+    SetGerms(world.at(2, 1), 0, 3);
+    Start(world);
     Post(SIM_MSG_SET_CELL_INSULATION, SetCellInsulationPayload{Cell(0, 1), 1.0f});
     Post(SIM_MSG_SET_CELL_INSULATION, SetCellInsulationPayload{Cell(1, 2), 0.5f});
     Post(SIM_MSG_SET_CELL_INSULATION, SetCellInsulationPayload{Cell(2, 2), 1.2f});
@@ -155,10 +156,10 @@ TEST_F(FrameCycle, CellSettingsAndDiseaseMessages) {
 // same rule: heating stops at the bound, cooling ends at the floor of the
 // clamp, and the host hears nothing of it.
 TEST_F(FrameCycle, CellEnergy) {
-    WorldPlan plan(6, 1, kGranite, 300.0f, 1.0f);
-    plan.at(2, 0) = CreateWorldCell{kWater, 0, 255, 132, 370.0f, 10.0f};
-    plan.at(3, 0) = CreateWorldCell{kVacuum, 0, 255, 132, 0.0f, 0.0f};
-    Start(plan);
+    WorldLayout world(6, 1, Matter(kGranite, 300.0f, 1.0f));
+    world.at(2, 0) = Matter(kWater, 370.0f, 10.0f);
+    world.at(3, 0) = Matter(kVacuum, 0.0f, 0.0f);
+    Start(world);
     const float cp = 0.79f;
     Post(SIM_MSG_MODIFY_CELL_ENERGY, ModifyCellEnergyPayload{Cell(0, 0), 100.0f * cp, 350.0f, 1});
     Post(SIM_MSG_MODIFY_CELL_ENERGY, ModifyCellEnergyPayload{Cell(1, 0), -100.0f * cp, 350.0f, 2});
@@ -182,12 +183,11 @@ TEST_F(FrameCycle, CellEnergy) {
 }
 
 TEST_F(FrameCycle, AddMassAndConsumeMass) {
-    WorldPlan plan(4, 1, kWater, 300.0f, 1.5f);
-    plan.at(1, 0).mass = 1.0f;
-    plan.at(1, 0).temperature = 350.0f;
-    plan.at(2, 0) = CreateWorldCell{kGranite, 0, 255, 132, 300.0f, 1000.0f};
-    plan.at(3, 0) = CreateWorldCell{kOxygen, 0, 255, 132, 300.0f, 1.0f};
-    Start(plan);
+    WorldLayout world(4, 1, Matter(kWater, 300.0f, 1.5f));
+    world.at(1, 0) = Matter(kWater, 350.0f, 1.0f);
+    world.at(2, 0) = Matter(kGranite, 300.0f, 1000.0f);
+    world.at(3, 0) = Matter(kOxygen, 300.0f, 1.0f);
+    Start(world);
     // 2 kg from cells of 1.5 kg and 1 kg: the first empties, the second gives 0.5 kg.
     Post(SIM_MSG_CONSUME_MASS, ConsumeMassPayload{Cell(0, 0), 11, 2.0f, kWater, 3, {0, 0}});
     // Own element: accepted without displacement or change record.
@@ -201,7 +201,7 @@ TEST_F(FrameCycle, AddMassAndConsumeMass) {
     EXPECT_FLOAT_EQ(r->mass[Cell(1, 0)], 0.5f);
     ASSERT_EQ(r->addMassResultsCount, 1);
     EXPECT_EQ(std::pair(int(r->addMassResults[0].accepted), int(r->addMassResults[0].elementIdx)), std::pair(1, int(kOxygen)));
-    EXPECT_EQ(Matter(r, Cell(3, 0)), (std::tuple{int(kOxygen), 2.0f, 350.0f}));
+    EXPECT_EQ(Contents(r, Cell(3, 0)), (std::tuple{int(kOxygen), 2.0f, 350.0f}));
     ASSERT_EQ(r->changedCellsCount, 1);  // only the emptied water cell
     EXPECT_EQ(r->changedCells[0].gameCell, Cell(0, 0));
 }

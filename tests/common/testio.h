@@ -20,6 +20,17 @@
 
 namespace tstest {
 
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kThreadSanitizer = true;
+#else
+constexpr bool kThreadSanitizer = false;
+#endif
+
 // The value at `offset`, or zero when the bytes end first (a short or broken
 // file then fails the checks instead of reading past its end).
 template <class T>
@@ -62,6 +73,12 @@ inline std::string ReadFile(const std::string& path) {
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+// Writes the file, and the directories it lies in.
+inline void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 // Standard output of a shell command ("" when it cannot start); `status` gets pclose's status.

@@ -30,20 +30,11 @@ namespace {
 
 namespace fs = std::filesystem;
 using tstest::CommandOutput;
+using tstest::kAddressSanitizer;
+using tstest::kThreadSanitizer;
 using tstest::ReadFile;
 using tstest::TempDir;
 using tstest::ValueAt;
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kAddressSanitizer = true;
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
-#if defined(__SANITIZE_THREAD__)
-constexpr bool kThreadSanitizer = true;
-#else
-constexpr bool kThreadSanitizer = false;
-#endif
 
 // A fixed zone half an hour off the hour, without daylight saving: the dump's
 // name must carry local time, not UTC.

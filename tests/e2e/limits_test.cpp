@@ -15,11 +15,8 @@
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSanitized = true;  // the sanitizers reserve far more address space than any limit allows
-#else
-constexpr bool kSanitized = false;
-#endif
+// The sanitizers reserve far more address space than any limit allows.
+constexpr bool kSanitized = tstest::kAddressSanitizer || tstest::kThreadSanitizer;
 
 struct ChildOutput {
     int status = -1;

@@ -1,8 +1,5 @@
 // The report channel: what a report carries, where it goes, and reports from
 // several threads at once (run under ThreadSanitizer with the threading tests).
-#include <gtest/gtest.h>
-
-#include <mutex>
 #include <regex>
 #include <string>
 #include <thread>
@@ -10,50 +7,37 @@
 
 #include "common/report.h"
 #include "hostapi/runtime.h"
+#include "unit/componentworld.h"
 
 namespace tstest {
 namespace {
 
-struct Seen {
-    std::string message, stack, file;
-    int32_t line;
-};
-std::mutex gLock;
-std::vector<Seen> gSeen;
+using ReportTest = RecordedReports;
 
-void Record(int32_t code, void* record) {
-    ASSERT_EQ(code, SIM_CALLBACK_ASSERTION);
-    auto* r = static_cast<SimAssertionReport*>(record);
-    std::lock_guard<std::mutex> guard(gLock);
-    gSeen.push_back({r->message, r->callStack, r->file, r->line});
+// The reports so far, taken from the recorder: all of them assertion reports.
+std::vector<RecordedReport> Seen() {
+    std::vector<RecordedReport> seen = ReportRecorder::Take();
+    for (const RecordedReport& r : seen) EXPECT_EQ(r.code, SIM_CALLBACK_ASSERTION) << r.message;
+    return seen;
 }
-
-class ReportTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        gSeen.clear();
-        ts::InstallReportSink();
-        ts::GetRuntime().callback.store(&Record);
-    }
-    void TearDown() override { ts::GetRuntime().callback.store(nullptr); }
-};
 
 TEST_F(ReportTest, MessageLocationAndCallStack) {
     const int line = __LINE__ + 1;
     const bool held = TS_CHECK(1 + 1 == 3);
     EXPECT_FALSE(held);
-    ASSERT_EQ(gSeen.size(), 1u);
-    EXPECT_EQ(gSeen[0].message, "Assert failed: 1 + 1 == 3");
-    EXPECT_EQ(gSeen[0].line, line);
-    EXPECT_NE(gSeen[0].file.find("report_test.cpp"), std::string::npos);
+    const std::vector<RecordedReport> seen = Seen();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].message, "Assert failed: 1 + 1 == 3");
+    EXPECT_EQ(seen[0].line, line);
+    EXPECT_NE(seen[0].file.find("report_test.cpp"), std::string::npos);
     // The stack starts at the reporting site: its first line is this file.
-    const std::string& stack = gSeen[0].stack;
+    const std::string& stack = seen[0].callStack;
     ASSERT_FALSE(stack.empty());
     EXPECT_NE(stack.substr(0, stack.find('\n')).find("report_test.cpp:" + std::to_string(line)), std::string::npos)
         << stack;
     EXPECT_TRUE(std::regex_match(stack, std::regex(R"(([^\n:]+:\d+\n)*[^\n:]+:\d+)"))) << stack;
     EXPECT_TRUE(TS_CHECK(2 + 2 == 4));
-    EXPECT_EQ(gSeen.size(), 1u);
+    EXPECT_EQ(ReportCount(), 0u);
 }
 
 // Long messages are cut to 255 characters; without a callback nobody is
@@ -61,11 +45,12 @@ TEST_F(ReportTest, MessageLocationAndCallStack) {
 // its own context, and no sink at all drops it.
 TEST_F(ReportTest, LongMessagesAreCutAndTheSinkAloneReceivesReports) {
     TS_WARN("%s-tail", std::string(400, 'x').c_str());
-    ASSERT_EQ(gSeen.size(), 1u);
-    EXPECT_EQ(gSeen[0].message, std::string(255, 'x'));
+    const std::vector<RecordedReport> seen = Seen();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].message, std::string(255, 'x'));
     ts::GetRuntime().callback.store(nullptr);
     TS_WARN("nobody listens");
-    ts::GetRuntime().callback.store(&Record);
+    ts::GetRuntime().callback.store(&ReportRecorder::Callback);
     std::vector<std::string> own;
     ts::SetReportSink(
         [](void* context, const char* message, const char* file, int32_t line) {
@@ -78,7 +63,7 @@ TEST_F(ReportTest, LongMessagesAreCutAndTheSinkAloneReceivesReports) {
     ts::SetReportSink(nullptr, nullptr);
     TS_WARN("to nobody");
     ts::InstallReportSink();
-    EXPECT_EQ(gSeen.size(), 1u);
+    EXPECT_EQ(ReportCount(), 0u);
     ASSERT_EQ(own.size(), 1u);
     EXPECT_EQ(own[0].rfind("to the own sink@" + std::to_string(line) + ":", 0), 0u) << own[0];
     EXPECT_NE(own[0].find("report_test.cpp"), std::string::npos);
@@ -92,9 +77,10 @@ TEST_F(ReportTest, ThreadsReportTheirOwnMessages) {
             for (int i = 0; i < 25; ++i) TS_WARN("thread %d report %d", t, i);
         });
     for (auto& thread : threads) thread.join();
-    ASSERT_EQ(gSeen.size(), 100u);
+    const std::vector<RecordedReport> seen = Seen();
+    ASSERT_EQ(seen.size(), 100u);
     std::vector<int> next(4, 0);
-    for (const Seen& s : gSeen) {
+    for (const RecordedReport& s : seen) {
         const int t = s.message.size() > 7 ? s.message[7] - '0' : -1;
         ASSERT_TRUE(t >= 0 && t < 4) << s.message;
         EXPECT_EQ(s.message, "thread " + std::to_string(t) + " report " + std::to_string(next[size_t(t)]++));

@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <regex>
 #include <sstream>
 
@@ -21,10 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using tstest::ReadFile;
-
-void Spit(const fs::path& p, const std::string& bytes) {
-    std::ofstream(p, std::ios::binary | std::ios::trunc) << bytes;
-}
+using tstest::WriteFile;
 
 std::string Quote(const std::string& s) {
     std::string out = "'";
@@ -62,18 +58,18 @@ protected:
         lib.SendBytes(SIM_MSG_CREATE_WORLD, tshost::CreateWorldPayload(w));
         const std::string world = lib.SaveWorld();
         lib.SIM_Shutdown();
-        Spit(Path("world.simsave"), world);
-        Spit(Path("short.simsave"), world.substr(0, world.size() - 1));
+        WriteFile(Path("world.simsave"), world);
+        WriteFile(Path("short.simsave"), world.substr(0, world.size() - 1));
         const tshost::SaveGame save = *tshost::ReadSaveGame(world).save;
         // One cell changed by hand: game cell (7, 3), water.
         tshost::SaveGame edited = save;
         edited.cells[size_t(3 + 1) * size_t(save.width) + size_t(7 + 1)].temperature += 50.0f;
         edited.cells[size_t(3 + 1) * size_t(save.width) + size_t(7 + 1)].mass += 3.0f;
-        Spit(Path("edited.simsave"), tshost::WriteSaveGame(edited));
+        WriteFile(Path("edited.simsave"), tshost::WriteSaveGame(edited));
         tshost::SaveGame bad = save;
         bad.cells[size_t(2 * bad.width + 3)].mass = NAN;
         bad.cells[size_t(5 * bad.width + 3)].elementId = 0x12345678u;
-        Spit(Path("bad.simsave"), tshost::WriteSaveGame(bad));
+        WriteFile(Path("bad.simsave"), tshost::WriteSaveGame(bad));
     }
     static void TearDownTestSuite() {
         std::error_code ec;
@@ -139,7 +135,7 @@ Png ReadPng(const std::string& path) {
 }
 
 TEST_F(Tessel, BadInputExitsWithOneLineReason) {
-    Spit(Path("garbage.simsave"), "SIMSAVE\0 but nothing after it");
+    WriteFile(Path("garbage.simsave"), "SIMSAVE\0 but nothing after it");
     const struct {
         std::string args;
         const char* reason;
@@ -261,7 +257,7 @@ TEST_F(Tessel, ConvertRewritesOlderVersions) {
         const std::string old = Path("v" + std::to_string(version) + ".simsave");
         const std::string converted = Path("v" + std::to_string(version) + "-13.simsave");
         const std::string bytes = tshost::WriteSaveGame(current, version);
-        Spit(old, bytes);
+        WriteFile(old, bytes);
         const Result r = Run("convert " + old + " -o " + converted);
         ASSERT_EQ(r.status, 0) << version << ": " << r.err;
         // What the old version holds (germs from 9 on, targets from 8), written as the current one.

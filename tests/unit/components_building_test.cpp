@@ -1,8 +1,6 @@
 // Buildings over rectangles of cells: the exchange with each covered cell,
 // their own production, the three report lists, energy messages and bad
 // records.
-#include <gtest/gtest.h>
-
 #include <cmath>
 
 #include "simlib/components/buildingheatexchange.h"

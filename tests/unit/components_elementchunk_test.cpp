@@ -1,7 +1,5 @@
 // Loose items of matter: exchange with their cell, with a solid floor and
 // with a storage; what they report; energy bookkeeping.
-#include <gtest/gtest.h>
-
 #include <cmath>
 
 #include "simlib/components/elementchunk.h"

@@ -1,7 +1,5 @@
 // Intakes, outlets and germ sources: what they take from and put into the
 // cells around them, their timers and their callbacks.
-#include <gtest/gtest.h>
-
 #include <tuple>
 
 #include "simlib/components/diseaseemitter.h"

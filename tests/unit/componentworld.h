@@ -1,5 +1,5 @@
 // A world built in-process for component tests, with the reports that reach
-// the host callback recorded.
+// the host callback recorded (also for the report channel's own tests).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,7 +14,8 @@
 
 namespace tstest {
 
-class ComponentWorld : public ::testing::Test {
+// The library's reports, through its own sink, to the recorder.
+class RecordedReports : public ::testing::Test {
 protected:
     void SetUp() override {
         ReportRecorder::Clear();
@@ -22,7 +23,10 @@ protected:
         ts::GetRuntime().callback.store(&ReportRecorder::Callback);
     }
     void TearDown() override { ts::GetRuntime().callback.store(nullptr); }
+};
 
+class ComponentWorld : public RecordedReports {
+protected:
     // gw x gh game cells of one element; tables changed before this call count.
     ts::World& Make(int32_t gw, int32_t gh, uint8_t element, float t, float m) {
         elements.BuildDerivedTables();

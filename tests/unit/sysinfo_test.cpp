@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -17,11 +16,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Json = nlohmann::ordered_json;
-
-void Write(const fs::path& root, const std::string& path, const std::string& content) {
-    fs::create_directories((root / path).parent_path());
-    std::ofstream(root / path, std::ios::binary) << content;
-}
 
 // One SMBIOS memory device record (type 17) with the given size words.
 std::string MemoryDevice(uint16_t size, uint32_t extendedSize) {
@@ -42,7 +36,7 @@ std::string CpuBlock(int processor, int physical, int core, const char* mhz) {
 }
 
 void LayOutMachine(const fs::path& root) {
-    auto write = [&root](const std::string& path, const std::string& content) { Write(root, path, content); };
+    auto write = [&root](const std::string& path, const std::string& content) { tstest::WriteFile(root / path, content); };
     write("etc/os-release", "NAME=\"Plain\"\n# comment\nPRETTY_NAME=\"Test \\\"Quoted\\\" OS \\\\ 1\"\nID=test\n");
     std::string cpuinfo;
     int processor = 0;
@@ -118,7 +112,7 @@ TEST(SystemInfo, DescribesTheMachineInOrderFromTheKernelsFiles) {
         LayOutMachine(dir.path);
         if (c.bare) {
             for (const char* gone : {"sys/firmware", "sys/class", "proc/asound", "etc"}) fs::remove_all(dir.path / gone);
-            Write(dir.path, "sys/devices/system/cpu/cpu0/cpufreq/cpuinfo_max_freq", "4200000\n");
+            tstest::WriteFile(dir.path / "sys/devices/system/cpu/cpu0/cpufreq/cpuinfo_max_freq", "4200000\n");
         }
         const ts::MachineSources sources{dir.path.string(), "Linux", "6.1.0-test", "#1 SMP \"quoted\" build", "x86_64",
                                          c.ecx, c.edx};

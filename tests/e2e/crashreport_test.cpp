@@ -1,12 +1,14 @@
-// Crash reports, seen from outside: a child host process crashes on purpose
-// (tests/programs/crash_host.cpp) in a directory of its own, and the test
-// looks at what it left: the dump file, what its callback printed, how it
-// ended, and what a debugger makes of the dump.
+// Child host processes, seen from outside. Crash reports: a child host
+// crashes on purpose (tests/programs/crash_host.cpp) in a directory of its
+// own, and the test looks at what it left: the dump file, what its callback
+// printed, how it ended, and what a debugger makes of the dump. Limits: a child
+// host (tests/programs/limited_host.cpp) runs under an address-space limit and
+// prints what the library answered; nothing may escape the C boundary, and a
+// failed load leaves the previous world as it was.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <sys/ptrace.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -365,6 +367,31 @@ TEST_F(CrashReport, AFaultAndTheExceptionalReports) {
             EXPECT_EQ(ValueAt<uint32_t>(dump.streams.at(6), 8), static_cast<uint32_t>(c.signal));  // exception code
         }
         EXPECT_EQ(run.trapStops, c.trapStops);
+    }
+}
+
+// --- limits ---------------------------------------------------------------------
+
+// A load or create without the memory for the new world, SIM_Initialize when
+// no thread can be created (every message then answers 0), and a load whose
+// sim thread cannot start: each refused with a report, the previous world kept.
+TEST(Limits, OutOfMemoryAndThreadsThatCannotBeCreated) {
+    if (kAddressSanitizer || kThreadSanitizer)
+        GTEST_SKIP() << "address-space limits do not combine with the sanitizers, which reserve far more";
+    const std::map<std::string, std::string> oldWorldKept = {
+        {"small", "1"}, {"result", "0"}, {"reported", "1"}, {"old-world-runs", "1"}, {"old-world-saves", "1"}};
+    const std::pair<const char*, std::map<std::string, std::string>> cases[] = {
+        {"load", oldWorldKept},
+        {"create", oldWorldKept},
+        {"init", {{"reported", "1"}, {"table", "0"}}},
+        {"start", {{"created", "48"}, {"result", "0"}, {"reported", "1"}, {"exchange", "0"}, {"old-world-saves", "1"}}},
+    };
+    for (const auto& [mode, expected] : cases) {
+        SCOPED_TRACE(mode);
+        int status = -1;
+        const std::string output = CommandOutput((TestBinaryDir() / "limited_host").string() + " " + mode + " 2>&1", &status);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << output;
+        for (const auto& [name, value] : expected) EXPECT_EQ(Field(output, name), value) << name;
     }
 }
 

@@ -229,12 +229,8 @@ protected:
         lib().ConduitTemperatureManager_Shutdown();
         SampleHost::TearDown();
     }
-    template <class T>
-    void Send(uint32_t id, const T& payload) {
-        lib().Send(id, payload);
-    }
     void AddChunk(int32_t x, int32_t y, uint32_t callbackId) {
-        Send(SIM_MSG_ADD_ELEMENT_CHUNK,
+        lib().Send(SIM_MSG_ADD_ELEMENT_CHUNK,
              tshost::AddElementChunk(Cell(x, y), callbackId, 1.0f, 300.0f, 1.0f, 1.0f, 1.0f, E("Granite")));
     }
     static uint32_t HandleOf(const tshost::FrameResultsView& r, uint32_t callbackId) {
@@ -245,7 +241,7 @@ protected:
     }
     void NoConduction(int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
         for (int32_t y = y0; y < y1; ++y)
-            for (int32_t x = x0; x < x1; ++x) Send(SIM_MSG_SET_CELL_INSULATION, tshost::SetCellInsulation(Cell(x, y), 0.0f));
+            for (int32_t x = x0; x < x1; ++x) lib().Send(SIM_MSG_SET_CELL_INSULATION, tshost::SetCellInsulation(Cell(x, y), 0.0f));
     }
 };
 
@@ -260,25 +256,25 @@ TEST_F(Components, HandlesAcrossOneFramesAddsAndRemoves) {
     EXPECT_EQ(HandleOf(r, 2), 0x00000001u);
     // Adds come before removes within a frame: the add cannot take the slot
     // that the remove frees.
-    Send(SIM_MSG_REMOVE_ELEMENT_CHUNK, tshost::RemoveElementChunk(first, 3));
+    lib().Send(SIM_MSG_REMOVE_ELEMENT_CHUNK, tshost::RemoveElementChunk(first, 3));
     AddChunk(3, 1, 4);
     r = RunFrame(0.0f);
     std::vector<std::pair<uint32_t, uint32_t>> callbacks;
     for (const ComponentCallbackEntry& e : r.componentCallbacks()) callbacks.emplace_back(e.callbackId, e.handle);
     EXPECT_EQ(callbacks, (std::vector<std::pair<uint32_t, uint32_t>>{{4u, 0x00000002u}, {3u, SIM_NO_HANDLE}}));
-    Send(SIM_MSG_REMOVE_ELEMENT_CHUNK, tshost::RemoveElementChunk(first, 6));
+    lib().Send(SIM_MSG_REMOVE_ELEMENT_CHUNK, tshost::RemoveElementChunk(first, 6));
     r = RunFrame(0.0f);
     EXPECT_EQ(r.elementChunkOutputs().size(), 3u);
     EXPECT_TRUE(ReportRecorder::Saw("not live"));
 
     // Reserved components: a slot freed in one frame is handed out, one
     // version on, by the next frame of the same cycle.
-    Send(SIM_MSG_ADD_RESERVED_COMPONENT, tshost::AddReservedComponent(100));
+    lib().Send(SIM_MSG_ADD_RESERVED_COMPONENT, tshost::AddReservedComponent(100));
     const uint32_t reserved = HandleOf(RunFrame(0.0f), 100);
     EXPECT_EQ(reserved, 0x00000000u);
-    Send(SIM_MSG_REMOVE_RESERVED_COMPONENT, tshost::RemoveReservedComponent(reserved, SIM_NO_CALLBACK));
+    lib().Send(SIM_MSG_REMOVE_RESERVED_COMPONENT, tshost::RemoveReservedComponent(reserved, SIM_NO_CALLBACK));
     EndFrame(0.0f);
-    Send(SIM_MSG_ADD_RESERVED_COMPONENT, tshost::AddReservedComponent(101));
+    lib().Send(SIM_MSG_ADD_RESERVED_COMPONENT, tshost::AddReservedComponent(101));
     r = RunFrame(0.0f);
     EXPECT_EQ(HandleOf(r, 101), 0x01000000u);
     EXPECT_TRUE(r.reservedComponentOutputs().empty());
@@ -297,11 +293,11 @@ TEST_F(Components, ResultsBelongToTheirFrame) {
     world.at(3, 1) = tshost::Matter(E("Oxygen"), 300.0f, 1.0f);
     world.at(5, 1) = tshost::Matter(E("Oxygen"), 300.0f, 0.01f);  // walled in: no drift moves the warmed gas
     Load(world);
-    Send(SIM_MSG_ADD_MASS_CONSUMER, tshost::AddMassConsumer(Cell(0, 1), 1, 3, 0, E("Water")));
-    Send(SIM_MSG_ADD_MASS_EMITTER, tshost::AddMassEmitter(0.5f, 2, 21, 22));
-    Send(SIM_MSG_ADD_ELEMENT_CHUNK,
+    lib().Send(SIM_MSG_ADD_MASS_CONSUMER, tshost::AddMassConsumer(Cell(0, 1), 1, 3, 0, E("Water")));
+    lib().Send(SIM_MSG_ADD_MASS_EMITTER, tshost::AddMassEmitter(0.5f, 2, 21, 22));
+    lib().Send(SIM_MSG_ADD_ELEMENT_CHUNK,
          tshost::AddElementChunk(Cell(5, 1), 3, 10.0f, 400.0f, 10.0f, 1.0f, 1.0f, E("Granite")));
-    Send(SIM_MSG_ADD_BUILDING_HEAT_EXCHANGE,
+    lib().Send(SIM_MSG_ADD_BUILDING_HEAT_EXCHANGE,
          tshost::AddBuildingHeatExchange(7, E("Granite"), 80.0f, 400.0f, 1.0f, 1000.0f, 0.0f, 6, 0, 8, 1));
     auto r = RunFrame(0.0f);
     const uint32_t consumer = HandleOf(r, 1), emitter = HandleOf(r, 2), building = HandleOf(r, 7);
@@ -311,9 +307,9 @@ TEST_F(Components, ResultsBelongToTheirFrame) {
     EXPECT_EQ(r.elementChunkOutputs()[0].temperature, 400.0f);
     EXPECT_EQ(r.elementChunkOutputs()[0].energy, 0.0f);
 
-    Send(SIM_MSG_MODIFY_MASS_CONSUMER, tshost::ModifyMassConsumer(consumer, Cell(0, 1), 10.0f));
+    lib().Send(SIM_MSG_MODIFY_MASS_CONSUMER, tshost::ModifyMassConsumer(consumer, Cell(0, 1), 10.0f));
     // The outlet's cell holds 1 kg of oxygen, above its limit of 0.5 kg.
-    Send(SIM_MSG_MODIFY_MASS_EMITTER,
+    lib().Send(SIM_MSG_MODIFY_MASS_EMITTER,
          tshost::ModifyMassEmitter(emitter, Cell(3, 1), 0.2f, 0.1f, 300.0f, 0.5f, 0, E("Oxygen"), 1, 255));
     r = RunFrame(0.6f);  // three steps: 2 kg, then the 0.5 kg left
     ASSERT_EQ(r.massConsumerOutputs().size(), 2u);
@@ -323,7 +319,7 @@ TEST_F(Components, ResultsBelongToTheirFrame) {
     EXPECT_EQ(r.cellCallbacks()[0], 21u);
 
     // Room again: the outlet says so once and emits.
-    Send(SIM_MSG_MODIFY_MASS_EMITTER,
+    lib().Send(SIM_MSG_MODIFY_MASS_EMITTER,
          tshost::ModifyMassEmitter(emitter, Cell(3, 1), 0.2f, 0.1f, 300.0f, 5.0f, 0, E("Oxygen"), 1, 255));
     r = RunFrame(0.6f);
     ASSERT_EQ(r.cellCallbacks().size(), 1u);
@@ -352,7 +348,7 @@ TEST_F(Components, ResultsBelongToTheirFrame) {
     EXPECT_EQ(c3.energy, 0.0f);
     EXPECT_EQ(c3.temperature, c2.temperature);
 
-    Send(SIM_MSG_REMOVE_BUILDING_HEAT_EXCHANGE, tshost::RemoveBuildingHeatExchange(building, 8));
+    lib().Send(SIM_MSG_REMOVE_BUILDING_HEAT_EXCHANGE, tshost::RemoveBuildingHeatExchange(building, 8));
     r = RunFrame(0.2f);
     ASSERT_EQ(r.componentCallbacks().size(), 1u);
     EXPECT_EQ(r.componentCallbacks()[0].handle, SIM_NO_HANDLE);
@@ -370,10 +366,10 @@ TEST_F(Components, LimitsAndValuesAtTheEdges) {
     world.Fill(0, 1, 6, 2, tshost::Matter(E("Oxygen"), 300.0f, 1.0f));
     Load(world);
     NoConduction(0, 0, 1, 1);  // under the building
-    Send(SIM_MSG_ADD_BUILDING_HEAT_EXCHANGE,
+    lib().Send(SIM_MSG_ADD_BUILDING_HEAT_EXCHANGE,
          tshost::AddBuildingHeatExchange(1, E("Granite"), 10.0f, 300.0f, 1.0f, INFINITY, 0.0f, 0, 0, 1, 1));
-    for (uint32_t id : {2u, 3u, 4u}) Send(SIM_MSG_ADD_MASS_EMITTER, tshost::AddMassEmitter(5.0f, id, SIM_NO_CALLBACK, SIM_NO_CALLBACK));
-    Send(SIM_MSG_ADD_MASS_CONSUMER, tshost::AddMassConsumer(Cell(5, 1), 5, 1, 0, E("Oxygen")));
+    for (uint32_t id : {2u, 3u, 4u}) lib().Send(SIM_MSG_ADD_MASS_EMITTER, tshost::AddMassEmitter(5.0f, id, SIM_NO_CALLBACK, SIM_NO_CALLBACK));
+    lib().Send(SIM_MSG_ADD_MASS_CONSUMER, tshost::AddMassConsumer(Cell(5, 1), 5, 1, 0, E("Oxygen")));
     auto r = RunFrame(0.0f);
     const uint32_t building = HandleOf(r, 1), unlimited = HandleOf(r, 2), scorching = HandleOf(r, 3),
                    idle = HandleOf(r, 4), consumer = HandleOf(r, 5);
@@ -381,17 +377,17 @@ TEST_F(Components, LimitsAndValuesAtTheEdges) {
 
     // Bounds that are not valid are ignored without a word; infinite energy
     // stops at the bound.
-    Send(SIM_MSG_MODIFY_BUILDING_ENERGY, tshost::ModifyBuildingEnergy(building, 100.0f, NAN, 350.0f));
-    Send(SIM_MSG_MODIFY_BUILDING_ENERGY, tshost::ModifyBuildingEnergy(building, 100.0f, 0.0f, INFINITY));
-    Send(SIM_MSG_MODIFY_BUILDING_ENERGY, tshost::ModifyBuildingEnergy(building, INFINITY, 0.0f, 350.0f));
+    lib().Send(SIM_MSG_MODIFY_BUILDING_ENERGY, tshost::ModifyBuildingEnergy(building, 100.0f, NAN, 350.0f));
+    lib().Send(SIM_MSG_MODIFY_BUILDING_ENERGY, tshost::ModifyBuildingEnergy(building, 100.0f, 0.0f, INFINITY));
+    lib().Send(SIM_MSG_MODIFY_BUILDING_ENERGY, tshost::ModifyBuildingEnergy(building, INFINITY, 0.0f, 350.0f));
     // No pressure limit; an emission temperature clamped to 10000 K; nothing to emit but germs.
-    Send(SIM_MSG_MODIFY_MASS_EMITTER,
+    lib().Send(SIM_MSG_MODIFY_MASS_EMITTER,
          tshost::ModifyMassEmitter(unlimited, Cell(1, 1), 0.2f, 0.1f, 300.0f, INFINITY, 0, E("Oxygen"), 1, 255));
-    Send(SIM_MSG_MODIFY_MASS_EMITTER,
+    lib().Send(SIM_MSG_MODIFY_MASS_EMITTER,
          tshost::ModifyMassEmitter(scorching, Cell(2, 1), 0.2f, 0.1f, 20000.0f, 5.0f, 0, E("Oxygen"), 1, 255));
-    Send(SIM_MSG_MODIFY_MASS_EMITTER,
+    lib().Send(SIM_MSG_MODIFY_MASS_EMITTER,
          tshost::ModifyMassEmitter(idle, Cell(3, 1), 0.2f, 0.0f, 300.0f, 5.0f, 50, E("Oxygen"), 1, 0));
-    Send(SIM_MSG_MODIFY_MASS_CONSUMER, tshost::ModifyMassConsumer(consumer, Cell(5, 1), 1.0f));
+    lib().Send(SIM_MSG_MODIFY_MASS_CONSUMER, tshost::ModifyMassConsumer(consumer, Cell(5, 1), 1.0f));
     r = RunFrame(0.4f);  // the outlets emit on the second step
     EXPECT_EQ(r.buildingOutputs()[0].temperature, 350.0f);
     EXPECT_TRUE(r.buildingsOverheated().empty());
@@ -411,9 +407,9 @@ TEST_F(Components, LimitsAndValuesAtTheEdges) {
     ReportRecorder::Clear();
 
     // An infinite interval never comes round; a negative rate stops the intake.
-    Send(SIM_MSG_MODIFY_MASS_EMITTER,
+    lib().Send(SIM_MSG_MODIFY_MASS_EMITTER,
          tshost::ModifyMassEmitter(unlimited, Cell(1, 1), INFINITY, 0.1f, 300.0f, INFINITY, 0, E("Oxygen"), 1, 255));
-    Send(SIM_MSG_MODIFY_MASS_CONSUMER, tshost::ModifyMassConsumer(consumer, Cell(5, 1), -1.0f));
+    lib().Send(SIM_MSG_MODIFY_MASS_CONSUMER, tshost::ModifyMassConsumer(consumer, Cell(5, 1), -1.0f));
     r = RunFrame(0.4f);
     EXPECT_EQ(r.massEmitterOutputs()[0].mass, 0.0f);
     EXPECT_FLOAT_EQ(r.massEmitterOutputs()[1].mass, 0.2f);
@@ -435,7 +431,7 @@ TEST_F(Components, ABuildingOverCellsWithoutHeatCapacity) {
     world.at(1, 1) = tshost::Matter(E("Heatless"), 400.0f, 100.0f);
     Load(world);
     NoConduction(0, 0, 2, 2);
-    Send(SIM_MSG_ADD_BUILDING_HEAT_EXCHANGE,
+    lib().Send(SIM_MSG_ADD_BUILDING_HEAT_EXCHANGE,
          tshost::AddBuildingHeatExchange(1, E("Granite"), 10.0f, 300.0f, 1.0f, 1000.0f, 0.0f, 1, 1, 2, 2));
     const auto r = RunFrame(0.2f);
     EXPECT_EQ(r.temperature()[size_t(Cell(1, 1))], 400.0f);

@@ -90,12 +90,11 @@ protected:
     // Runs the tool with stdout and stderr captured (stderr is a file: the
     // progress bar must stay quiet).
     static Result Run(const std::string& args) {
-        const std::string out = Path("stdout.txt"), err = Path("stderr.txt");
-        const std::string cmd = Quote(TS_TESSEL_PATH) + " " + args + " >" + Quote(out) + " 2>" + Quote(err);
-        const int raw = std::system(cmd.c_str());
+        const std::string err = Path("stderr.txt");
+        int raw = -1;
         Result r;
+        r.out = tstest::CommandOutput(Quote(TS_TESSEL_PATH) + " " + args + " 2>" + Quote(err), &raw);
         r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        r.out = ReadFile(out);
         r.err = ReadFile(err);
         return r;
     }

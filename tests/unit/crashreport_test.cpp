@@ -8,7 +8,6 @@
 #include <pthread.h>
 #include <sys/wait.h>
 #include <sys/syscall.h>
-#include <ucontext.h>
 #include <unistd.h>
 
 #include <array>

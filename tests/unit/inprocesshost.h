@@ -7,7 +7,6 @@
 #include <string>
 #include <tuple>
 #include <utility>
-#include <vector>
 
 #include "common/reports.h"
 #include "tesselsim/tesselsim.h"

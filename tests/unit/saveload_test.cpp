@@ -71,11 +71,10 @@ TEST_F(SaveLoad, OldVersionsAndSanitising) {
         const FrameResults* r = Load(tshost::WriteSaveGame(blob, version));
         ASSERT_NE(r, nullptr);
         // Padded cell 6 is game cell 0 (row 1, column 1).
-        EXPECT_EQ(Contents(r, 0), (std::tuple{int(kVacuum), 0.0f, 0.0f}));
-        EXPECT_EQ(Contents(r, 1), (std::tuple{int(kWater), 5.0f, 293.0f}));
-        EXPECT_EQ(Contents(r, 2), (std::tuple{int(kVacuum), 0.0f, 0.0f}));
-        EXPECT_EQ(Contents(r, 3), (std::tuple{int(kWater), 100.0f, 293.0f}));
-        EXPECT_EQ(Contents(r, 4), (std::tuple{int(kIce), 1e9f, 268.5f}));  // 5.5 K below water's low point
+        // Ice at 5.5 K below water's low point in game cell 4.
+        const std::tuple<int, float, float> contents[] = {
+            {kVacuum, 0.0f, 0.0f}, {kWater, 5.0f, 293.0f}, {kVacuum, 0.0f, 0.0f}, {kWater, 100.0f, 293.0f}, {kIce, 1e9f, 268.5f}};
+        for (int32_t c = 0; c < 5; ++c) EXPECT_EQ(Contents(r, c), contents[c]) << c;
         EXPECT_EQ(Germs(r, 5), (version >= 9 ? std::pair{0, 40} : std::pair{255, 0}));
         EXPECT_EQ(Germs(r, 3), (std::pair{255, 0}));
         const auto resaved = tshost::ReadSaveGame(SaveNow());

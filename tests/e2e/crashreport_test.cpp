@@ -28,15 +28,10 @@
 
 #include "common/testio.h"
 
+namespace tstest {
 namespace {
 
 namespace fs = std::filesystem;
-using tstest::CommandOutput;
-using tstest::kAddressSanitizer;
-using tstest::kThreadSanitizer;
-using tstest::ReadFile;
-using tstest::TempDir;
-using tstest::ValueAt;
 
 // A fixed zone half an hour off the hour, without daylight saving: the dump's
 // name must carry local time, not UTC.
@@ -396,3 +391,4 @@ TEST(Limits, OutOfMemoryAndThreadsThatCannotBeCreated) {
 }
 
 }  // namespace
+}  // namespace tstest

@@ -2,15 +2,12 @@
 // unless a test says otherwise: first on single cells, then on host objects
 // on the grid.
 #include <cmath>
-#include <limits>
 #include <tuple>
 
 #include "e2e/hostfixture.h"
 
 namespace tstest {
 namespace {
-
-constexpr float kInf = std::numeric_limits<float>::infinity();
 
 class CellMessages : public SampleHost {
 protected:
@@ -107,7 +104,7 @@ TEST_F(CellMessages, RefusedMessagesStillAnswer) {
         tshost::AddMass(0, 2, 1.0f, 0.0f, 0, oxygen, 255),
         tshost::AddMass(0, 3, 1.0f, 20000.0f, 0, oxygen, 255),
         tshost::AddMass(0, 4, NAN, 300.0f, 0, oxygen, 255),
-        tshost::AddMass(0, 5, 1.0f, kInf, 0, oxygen, 255),
+        tshost::AddMass(0, 5, 1.0f, INFINITY, 0, oxygen, 255),
         tshost::AddMass(99, 6, 1.0f, 300.0f, 0, oxygen, 255),
         tshost::AddMass(0, 7, 1.0f, 300.0f, 0, 200, 255),
         tshost::AddMass(0, 8, 1.0f, 300.0f, 5, oxygen, 200),
@@ -180,7 +177,7 @@ TEST_F(CellMessages, GermCompetitionWithAZeroWeight) {
 TEST_F(CellMessages, NonFiniteSpreadRatesSpreadNothing) {
     StillGerms();
     tables.diseases[0].growth[E("Water")].spreadRate = NAN;
-    tables.diseases[1].growth[E("Water")].spreadRate = kInf;
+    tables.diseases[1].growth[E("Water")].spreadRate = INFINITY;
     LoadTables();
     // Water cells, full and at rest: germs alone could move.
     tshost::WorldLayout world(6, 1, tshost::Matter(E("Water"), 300.0f, 1000.0f));

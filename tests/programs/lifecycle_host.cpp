@@ -13,8 +13,6 @@
 
 namespace {
 
-void OnReport(int32_t, void*) {}
-
 // Loads the sample tables and a world of `w` x `h` cells of oxygen over water.
 bool StartWorld(tshost::Library& lib, int32_t w, int32_t h) {
     const tshost::SampleTables tables = tshost::LoadSampleTables();
@@ -35,7 +33,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     tshost::Library lib(TS_LIBRARY_PATH);
-    lib.SIM_Initialize(&OnReport);
+    lib.SIM_Initialize([](int32_t, void*) {});
     const int32_t w = 96, h = 96;
     if (!StartWorld(lib, w, h)) return 3;
     for (int frame = 0; frame < 3; ++frame)

@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "common/report.h"
-#include "hostapi/runtime.h"
 #include "hostkit/savegame.h"
 #include "unit/componentworld.h"
 #include "unit/inprocesshost.h"

@@ -54,8 +54,7 @@ TEST_F(Allocations, SteadyFramesAllocateNothing) {
         Post(SIM_MSG_DIG_CELL, DigCellPayload{i % 16, uint32_t(i), 0, {0, 0, 0}});
         Post(SIM_MSG_ADD_MASS, AddMassPayload{i % 16, 7, 1.0f, 300.0f, 0, kGranite, 255, {0, 0}});
         Post(SIM_MSG_SET_CELL_INSULATION, SetCellInsulationPayload{16 + i % 16, 0.5f});
-        const EndFramePayload end{0.2f, 0, 0, 16, 8};
-        Post(SIM_MSG_END_FRAME, end);
+        EndFrame(0.2f);
     };
     auto exchange = [&] { SIM_HandleMessage(SIM_MSG_EXCHANGE_FRAME, int32_t(grid.size()), grid.data()); };
     EXPECT_EQ(AllocationsInSteadyFrames(close, exchange), 0u);
@@ -89,8 +88,7 @@ TEST_F(Allocations, SteadyFramesWithComponentsAllocateNothing) {
         Post(SIM_MSG_MODIFY_ELEMENT_CHUNK_ENERGY, ModifyElementChunkEnergyPayload{0, float(i % 3) - 1.0f});
         Post(SIM_MSG_MODIFY_BUILDING_ENERGY, ModifyBuildingEnergyPayload{0, 1.0f, 0.0f, 500.0f});
         if (r != nullptr) ConduitTemperatureManager_Update(0.2f, r->buildingOutputs);
-        const EndFramePayload end{0.2f, 0, 0, 16, 8};
-        Post(SIM_MSG_END_FRAME, end);
+        EndFrame(0.2f);
     };
     auto exchange = [&] {
         r = reinterpret_cast<const FrameResults*>(

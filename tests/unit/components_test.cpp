@@ -7,7 +7,6 @@
 #include <tuple>
 
 #include "conduittemperaturemanager/conduittemperaturemanager.h"
-#include "hostapi/runtime.h"
 #include "simlib/components/buildingheatexchange.h"
 #include "simlib/components/diseaseemitter.h"
 #include "simlib/components/elementchunk.h"

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <limits>
 
 #include "scenes/scenes.h"
 #include "simlib/diseasepasses.h"
@@ -85,8 +84,6 @@ TEST(DiseaseTable, ParseAndRefusals) {
 }
 
 // Germ spread between neighbours and growth in cells.
-constexpr float kInf = std::numeric_limits<float>::infinity();
-
 struct DiseaseFixture : ::testing::Test {
     ts::ElementTable elements = StandardElements();
     ts::DiseaseTable diseases = StandardDiseases();
@@ -108,7 +105,7 @@ struct DiseaseFixture : ::testing::Test {
         std::copy(thresholds.begin(), thresholds.end(), diseases.records[size_t(d)].temperatureThresholds);
         std::copy(halfLives.begin(), halfLives.end(), diseases.records[size_t(d)].temperatureHalfLives);
         diseases.records[size_t(d)].maxCountPerKg.assign(size_t(elements.count()), 1e9f);
-        diseases.records[size_t(d)].populationHalfLife.assign(size_t(elements.count()), kInf);
+        diseases.records[size_t(d)].populationHalfLife.assign(size_t(elements.count()), INFINITY);
     }
 };
 
@@ -156,11 +153,11 @@ TEST_F(DiseaseFixture, NoSpreadAcrossPhasesOrFromYoungOrSparseCells) {
 TEST_F(DiseaseFixture, HalfLivesAndTheTemperatureCurve) {
     EXPECT_EQ(ts::HalfLifeFactor(0.0f), 0.0f);
     EXPECT_EQ(ts::HalfLifeFactor(std::nanf("")), 0.0f);
-    EXPECT_EQ(ts::HalfLifeFactor(kInf), 1.0f);
+    EXPECT_EQ(ts::HalfLifeFactor(INFINITY), 1.0f);
     EXPECT_FLOAT_EQ(ts::HalfLifeFactor(0.2f), 0.5f);
     EXPECT_GT(ts::HalfLifeFactor(-0.2f), 1.0f);  // a negative half-life grows
 
-    Curve(0, {250.0f, 280.0f, 320.0f, 350.0f}, {0.2f, 0.4f, kInf, 10.0f});
+    Curve(0, {250.0f, 280.0f, 320.0f, 350.0f}, {0.2f, 0.4f, INFINITY, 10.0f});
     const ts::DiseaseRecord& d = diseases.records[0];
     EXPECT_FLOAT_EQ(ts::TemperatureFactor(d, 240.0f), 0.5f);            // half-life 0 alone
     EXPECT_FLOAT_EQ(ts::TemperatureFactor(d, 280.0f), std::pow(2.0f, -0.5f));  // t = 1: half-life 1
@@ -172,7 +169,7 @@ TEST_F(DiseaseFixture, HalfLivesAndTheTemperatureCurve) {
 }
 
 TEST_F(DiseaseFixture, GrowthPassKillsAgesAndCarriesRemainders) {
-    Curve(0, {100.0f, 200.0f, 300.0f, 400.0f}, {kInf, kInf, kInf, kInf});
+    Curve(0, {100.0f, 200.0f, 300.0f, 400.0f}, {INFINITY, INFINITY, INFINITY, INFINITY});
     // Half-life 0 at 300 K for the second cell's curve: all germs die.
     Curve(1, {1000.0f, 1000.0f, 1000.0f, 1000.0f}, {0.0f, 0.0f, 0.0f, 0.0f});
     ts::DiseaseRecord& d = diseases.records[0];

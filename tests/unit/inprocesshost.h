@@ -69,10 +69,7 @@ protected:
         return reinterpret_cast<const FrameResults*>(Send(SIM_MSG_LOAD_SAVE_GAME, blob));
     }
 
-    void EndFrame(float dt) {
-        const EndFramePayload end{dt, 0, 0, gameWidth, gameHeight};
-        Post(SIM_MSG_END_FRAME, end);
-    }
+    void EndFrame(float dt) { Post(SIM_MSG_END_FRAME, EndFramePayload{dt, 0, 0, gameWidth, gameHeight}); }
     const FrameResults* Exchange(uint8_t permit = 0) {
         const std::string grid(size_t(gameWidth) * size_t(gameHeight), char(permit));
         return reinterpret_cast<const FrameResults*>(Send(SIM_MSG_EXCHANGE_FRAME, grid));

@@ -295,16 +295,19 @@ TEST_F(FrameCycle, ThirtyFiveFramesWithoutExchange) {
 }
 
 // (Refusals of cells, elements and masses are the end-to-end cell message
-// tests', of short payloads the frame manager's.)
+// tests', of short payloads the frame manager's. A negative take is refused by
+// the message itself, before the flood fill's own check would catch it.)
 TEST_F(FrameCycle, BadQueuedMessagesAreSkippedWithReports) {
     Start(MixedPlan());
     Post(SIM_MSG_MODIFY_CELL_ENERGY, ModifyCellEnergyPayload{0, std::nanf(""), 400.0f, 1});
     Post(SIM_MSG_SET_CELL_BYTE_GRID, SetCellByteGridPayload{0, 255, {0, 0, 0}});  // no grid loaded
+    Post(SIM_MSG_CONSUME_MASS, ConsumeMassPayload{Cell(1, 0), 2, -1.0f, kWater, 3, {0, 0}});
     const FrameResults* r = RunFrame(0.0f);
     EXPECT_EQ(r->elementIdx[0], kGranite);
     EXPECT_EQ(r->temperature[0], 300.0f);
     EXPECT_TRUE(Reported("not a number"));
     EXPECT_TRUE(Reported("no cell byte grid"));
+    EXPECT_TRUE(Reported("ConsumeMass skipped: a mass of -1.000000") && !Reported("amount >= 0.0f"));
     // An exchange with a grid of the wrong size still exchanges.
     EndFrame(0.0f);
     EXPECT_NE(Send(SIM_MSG_EXCHANGE_FRAME, std::string(5, '\1')), 0u);

@@ -2,8 +2,6 @@
 // of bytes, files and the output of a command.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <stdlib.h>
 
 #include <cstdint>
@@ -14,11 +12,21 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "hostkit/bytes.h"
 
 namespace tstest {
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kThreadSanitizer = true;
+#else
+constexpr bool kThreadSanitizer = false;
+#endif
 
 // The value at `offset`, or zero when the bytes end first (a short or broken
 // file then fails the checks instead of reading past its end).
@@ -26,20 +34,6 @@ template <class T>
 T ValueAt(std::string_view bytes, std::size_t offset) {
     if (offset > bytes.size() || bytes.size() - offset < sizeof(T)) return T{};
     return tshost::Load<T>(bytes.data(), offset);
-}
-
-// As ValueAt, for bytes that a test built and knows the layout of: reading
-// past their end fails the test.
-template <class T>
-T At(std::string_view bytes, std::size_t offset) {
-    const bool inside = offset <= bytes.size() && bytes.size() - offset >= sizeof(T);
-    EXPECT_TRUE(inside) << "offset " << offset << " past the " << bytes.size() << " bytes";
-    return inside ? tshost::Load<T>(bytes.data(), offset) : T{};
-}
-
-template <class T>
-T At(const std::vector<uint8_t>& bytes, std::size_t offset) {
-    return At<T>(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), offset);
 }
 
 // A directory of its own for one test, removed with what it holds.
@@ -62,6 +56,12 @@ inline std::string ReadFile(const std::string& path) {
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+// Writes the file, and the directories it lies in.
+inline void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 // Standard output of a shell command ("" when it cannot start); `status` gets pclose's status.

@@ -1,12 +1,14 @@
-// Crash reports, seen from outside: a child host process crashes on purpose
-// (tests/programs/crash_host.cpp) in a directory of its own, and the test
-// looks at what it left: the dump file, what its callback printed, how it
-// ended, and what a debugger makes of the dump.
+// Child host processes, seen from outside. Crash reports: a child host
+// crashes on purpose (tests/programs/crash_host.cpp) in a directory of its
+// own, and the test looks at what it left: the dump file, what its callback
+// printed, how it ended, and what a debugger makes of the dump. Limits: a child
+// host (tests/programs/limited_host.cpp) runs under an address-space limit and
+// prints what the library answered; nothing may escape the C boundary, and a
+// failed load leaves the previous world as it was.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <sys/ptrace.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,24 +28,10 @@
 
 #include "common/testio.h"
 
+namespace tstest {
 namespace {
 
 namespace fs = std::filesystem;
-using tstest::CommandOutput;
-using tstest::ReadFile;
-using tstest::TempDir;
-using tstest::ValueAt;
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kAddressSanitizer = true;
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
-#if defined(__SANITIZE_THREAD__)
-constexpr bool kThreadSanitizer = true;
-#else
-constexpr bool kThreadSanitizer = false;
-#endif
 
 // A fixed zone half an hour off the hour, without daylight saving: the dump's
 // name must carry local time, not UTC.
@@ -377,4 +365,30 @@ TEST_F(CrashReport, AFaultAndTheExceptionalReports) {
     }
 }
 
+// --- limits ---------------------------------------------------------------------
+
+// A load or create without the memory for the new world, SIM_Initialize when
+// no thread can be created (every message then answers 0), and a load whose
+// sim thread cannot start: each refused with a report, the previous world kept.
+TEST(Limits, OutOfMemoryAndThreadsThatCannotBeCreated) {
+    if (kAddressSanitizer || kThreadSanitizer)
+        GTEST_SKIP() << "address-space limits do not combine with the sanitizers, which reserve far more";
+    const std::map<std::string, std::string> oldWorldKept = {
+        {"small", "1"}, {"result", "0"}, {"reported", "1"}, {"old-world-runs", "1"}, {"old-world-saves", "1"}};
+    const std::pair<const char*, std::map<std::string, std::string>> cases[] = {
+        {"load", oldWorldKept},
+        {"create", oldWorldKept},
+        {"init", {{"reported", "1"}, {"table", "0"}}},
+        {"start", {{"created", "48"}, {"result", "0"}, {"reported", "1"}, {"exchange", "0"}, {"old-world-saves", "1"}}},
+    };
+    for (const auto& [mode, expected] : cases) {
+        SCOPED_TRACE(mode);
+        int status = -1;
+        const std::string output = CommandOutput((TestBinaryDir() / "limited_host").string() + " " + mode + " 2>&1", &status);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << output;
+        for (const auto& [name, value] : expected) EXPECT_EQ(Field(output, name), value) << name;
+    }
+}
+
 }  // namespace
+}  // namespace tstest

@@ -4,60 +4,67 @@
 
 #include <gtest/gtest.h>
 
-#include <mutex>
-#include <string>
-#include <vector>
+#include <cmath>
 
+#include "common/hosting.h"
+#include "common/reports.h"
 #include "hostkit/frameresults.h"
-#include "hostkit/library.h"
-#include "hostkit/tables.h"
-#include "hostkit/world.h"
+#include "hostkit/payloads.h"
 
 namespace tstest {
-
-struct RecordedReport {
-    int32_t code;
-    std::string callStack;
-    std::string message;
-    std::string file;
-    int32_t line;
-};
-
-class ReportRecorder {
-public:
-    static void Callback(int32_t code, void* record);
-    static std::vector<RecordedReport> Take();
-    static void Clear();
-    // True when some recorded message contains `text`.
-    static bool Saw(const std::string& text);
-
-private:
-    static std::mutex lock_;
-    static std::vector<RecordedReport> reports_;
-};
 
 // Every test gets a freshly initialised library (it is loaded once per process).
 class HostTest : public ::testing::Test {
 protected:
-    static tshost::Library& lib();
-    void SetUp() override;
-    void TearDown() override;
+    static tshost::Library& lib() {
+        static tshost::Library library(TS_LIBRARY_PATH);
+        return library;
+    }
+    void SetUp() override {
+        ReportRecorder::Clear();
+        lib().SIM_Initialize(&ReportRecorder::Callback);
+    }
+    void TearDown() override { lib().SIM_Shutdown(); }
 };
 
 // A host with the sample tables, which a test may change before LoadTables,
 // and one world driven frame by frame.
 class SampleHost : public HostTest {
 protected:
-    void SetUp() override;
-    void LoadTables();
+    void SetUp() override {
+        HostTest::SetUp();
+        tables = tshost::LoadSampleTables();
+    }
+    void LoadTables() { ASSERT_EQ(tstest::LoadTables(lib(), tables), tables.elements.size()); }
     // Germs that neither grow, die nor (unless a test says so) spread.
-    void StillGerms();
+    void StillGerms() {
+        for (tshost::DiseaseDesc& d : tables.diseases) {
+            for (float& h : d.header.temperatureHalfLives) h = INFINITY;
+            for (DiseaseElementGrowth& g : d.growth) {
+                g = DiseaseElementGrowth{};
+                g.populationHalfLife = INFINITY;
+                g.overpopulationHalfLife = INFINITY;
+            }
+        }
+    }
     // Creates the world, saves it and loads the save: the simulation runs.
-    tshost::FrameResultsView Load(const tshost::WorldLayout& world);
-    void EndFrame(float dt);
-    tshost::FrameResultsView Exchange();
+    tshost::FrameResultsView Load(const tshost::WorldLayout& world) {
+        width = world.width;
+        height = world.height;
+        const FrameResults* r = StartWorld(lib(), world);
+        EXPECT_NE(r, nullptr);
+        return tshost::FrameResultsView(r, width, height);
+    }
+    void EndFrame(float dt) { lib().Send(SIM_MSG_END_FRAME, tshost::EndFrame(dt, 0, 0, width, height)); }
+    tshost::FrameResultsView Exchange() {
+        return tshost::FrameResultsView(lib().ExchangeFrame(tshost::HostCellInput(width, height, 0)), width, height);
+    }
     // Closes a frame and exchanges twice: that frame's results.
-    tshost::FrameResultsView RunFrame(float dt);
+    tshost::FrameResultsView RunFrame(float dt) {
+        EndFrame(dt);
+        Exchange();
+        return Exchange();
+    }
     uint8_t E(const char* name) const { return tshost::ElementIndex(tables.elements, name); }
     int32_t Cell(int32_t x, int32_t y) const { return y * width + x; }
 

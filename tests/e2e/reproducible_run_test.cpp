@@ -4,7 +4,6 @@
 // pinned hashes of the unit tests cover the worker counts); the hash tells
 // worlds one cell apart.
 #include "e2e/hostfixture.h"
-#include "hostkit/payloads.h"
 
 namespace tstest {
 namespace {
@@ -106,8 +105,7 @@ TEST_F(ReproMessages, HashTellsOneCellApartAndRefusalsAreZero) {
     const std::string save = lib().SaveWorld();
     ASSERT_NE(lib().SendBytes(SIM_MSG_LOAD_SAVE_GAME, save), 0u);
     EXPECT_EQ(lib().Send(SIM_MSG_SET_RANDOM_SEED, SetRandomSeedPayload{5}), 1u);
-    lib().Send(SIM_MSG_END_FRAME, tshost::EndFrame(0.2f, 0, 0, w.width, w.height));
-    ASSERT_NE(lib().ExchangeFrame(tshost::HostCellInput(w.width, w.height, 0)), nullptr);
+    ASSERT_NE(NextFrame(lib(), w.width, w.height, 0.2f), nullptr);
     const uint64_t running = lib().SendEmpty(SIM_MSG_HASH_WORLD);
     EXPECT_NE(running, 0u);
     EXPECT_EQ(lib().SendEmpty(SIM_MSG_HASH_WORLD), running);

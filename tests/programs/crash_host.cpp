@@ -16,13 +16,11 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <string>
 #include <thread>
 
-#include "hostkit/library.h"
-#include "hostkit/payloads.h"
-#include "hostkit/tables.h"
-#include "hostkit/world.h"
+#include "common/hosting.h"
 
 namespace {
 
@@ -35,10 +33,12 @@ void WriteToGuardedPage() {
     *static_cast<volatile int*>(page) = 1;
 }
 
-// One write to the output file (inside a signal handler: no stdio).
-void Put(const char* text) {
-    const ssize_t ignored = write(STDOUT_FILENO, text, std::strlen(text));
-    (void)ignored;
+// Writes to the output file (inside a signal handler: no stdio).
+void Put(std::initializer_list<const char*> texts) {
+    for (const char* text : texts) {
+        const ssize_t ignored = write(STDOUT_FILENO, text, std::strlen(text));
+        (void)ignored;
+    }
 }
 
 // The threads of the process as "tid name" lines, just before the crash.
@@ -56,18 +56,12 @@ void PrintThreads() {
 
 // Runs inside the library's signal handler: system calls only.
 void OnReport(int32_t code, void* record) {
-    char number[16];
-    std::snprintf(number, sizeof number, "%d", code);
-    Put("code=");
-    Put(number);
-    Put("\n");
+    char line[32];
+    std::snprintf(line, sizeof line, "code=%d\n", code);
+    Put({line});
     if (code != SIM_CALLBACK_CRASH) return;
     const auto* report = static_cast<const SimCrashReport*>(record);
-    Put("dump=");
-    Put(report->dumpPath);
-    Put("\nstack<<\n");
-    Put(report->callStack);
-    Put("\n>>stack\n");
+    Put({"dump=", report->dumpPath, "\nstack<<\n", report->callStack, "\n>>stack\n"});
     reportStarted = true;
     if (faultInCallback) WriteToGuardedPage();
     if (lingerInCallback) {
@@ -86,18 +80,10 @@ void AnnounceLine(int line) {
 // its worker run, and a few frames exchanged.
 void RunWorld(tshost::Library& lib) {
     const tshost::SampleTables tables = tshost::LoadSampleTables();
-    lib.SendBytes(SIM_MSG_LOAD_ELEMENT_TABLE, tshost::ElementTablePayload(tables.elements));
-    lib.SendBytes(SIM_MSG_LOAD_DISEASE_TABLE,
-                  tshost::DiseaseTablePayload(tables.diseases, static_cast<int32_t>(tables.elements.size())));
+    tstest::LoadTables(lib, tables);
     const uint8_t oxygen = tshost::ElementIndex(tables.elements, "Oxygen");
-    const tshost::WorldLayout world(32, 32, tshost::Matter(oxygen, 293.0f, 1.0f));
-    lib.SendBytes(SIM_MSG_CREATE_WORLD, tshost::CreateWorldPayload(world));
-    lib.SendBytes(SIM_MSG_LOAD_SAVE_GAME, lib.SaveWorld());
-    const std::string input = tshost::HostCellInput(world.width, world.height, 0);
-    for (int frame = 0; frame < 3; ++frame) {
-        lib.Send(SIM_MSG_END_FRAME, tshost::EndFrame(0.2f, 0, 0, world.width, world.height));
-        lib.ExchangeFrame(input);
-    }
+    tstest::StartWorld(lib, tshost::WorldLayout(32, 32, tshost::Matter(oxygen, 293.0f, 1.0f)));
+    for (int frame = 0; frame < 3; ++frame) tstest::NextFrame(lib, 32, 32, 0.2f);
 }
 
 // A host thread that blocks every signal and waits in the kernel: it cannot

@@ -9,26 +9,19 @@
 #include <cstdlib>
 #include <string>
 
-#include "hostkit/library.h"
-#include "hostkit/tables.h"
-#include "hostkit/world.h"
+#include "common/hosting.h"
 
 namespace {
-
-void OnReport(int32_t, void*) {}
 
 // Loads the sample tables and a world of `w` x `h` cells of oxygen over water.
 bool StartWorld(tshost::Library& lib, int32_t w, int32_t h) {
     const tshost::SampleTables tables = tshost::LoadSampleTables();
-    lib.SendBytes(SIM_MSG_LOAD_ELEMENT_TABLE, tshost::ElementTablePayload(tables.elements));
-    lib.SendBytes(SIM_MSG_LOAD_DISEASE_TABLE,
-                  tshost::DiseaseTablePayload(tables.diseases, int32_t(tables.elements.size())));
+    tstest::LoadTables(lib, tables);
     const uint8_t oxygen = tshost::ElementIndex(tables.elements, "Oxygen");
     const uint8_t water = tshost::ElementIndex(tables.elements, "Water");
     tshost::WorldLayout layout(w, h, tshost::Matter(oxygen, 300.0f, 1.0f));
     layout.Fill(0, 0, w, h / 3, tshost::Matter(water, 290.0f, 500.0f));
-    if (lib.SendBytes(SIM_MSG_CREATE_WORLD, tshost::CreateWorldPayload(layout)) == 0) return false;
-    return lib.SendBytes(SIM_MSG_LOAD_SAVE_GAME, lib.SaveWorld()) != 0;
+    return tstest::StartWorld(lib, layout) != nullptr;
 }
 
 }  // namespace
@@ -40,15 +33,11 @@ int main(int argc, char** argv) {
         return 2;
     }
     tshost::Library lib(TS_LIBRARY_PATH);
-    lib.SIM_Initialize(&OnReport);
+    lib.SIM_Initialize([](int32_t, void*) {});
     const int32_t w = 96, h = 96;
     if (!StartWorld(lib, w, h)) return 3;
-    const std::string input = tshost::HostCellInput(w, h, 0);
-    for (int frame = 0; frame < 3; ++frame) {
-        const EndFramePayload end{1.0f, 0, 0, w, h};
-        lib.Send(SIM_MSG_END_FRAME, end);
-        if (lib.ExchangeFrame(input) == nullptr) return 4;
-    }
+    for (int frame = 0; frame < 3; ++frame)
+        if (tstest::NextFrame(lib, w, h, 1.0f) == nullptr) return 4;
     // The last exchange released a cycle of five steps: it is running now.
     std::printf("ok\n");
     std::fflush(stdout);

@@ -13,30 +13,15 @@
 
 #include <cstdio>
 #include <fstream>
-#include <mutex>
 #include <string>
 
-#include "hostkit/library.h"
+#include "common/hosting.h"
+#include "common/reports.h"
 #include "hostkit/savegame.h"
-#include "hostkit/tables.h"
-#include "hostkit/world.h"
 
 namespace {
 
-std::mutex reportLock;
-std::string reports;
-
-void OnReport(int32_t code, void* record) {
-    if (code != SIM_CALLBACK_ASSERTION) return;
-    std::lock_guard<std::mutex> guard(reportLock);
-    reports += static_cast<SimAssertionReport*>(record)->message;
-    reports += '\n';
-}
-
-bool Reported(const char* text) {
-    std::lock_guard<std::mutex> guard(reportLock);
-    return reports.find(text) != std::string::npos;
-}
+using tstest::Reported;
 
 // The address space mapped now, in bytes.
 uint64_t MappedBytes() {
@@ -63,10 +48,8 @@ struct Host {
     int32_t w = 0, h = 0;
 
     void Initialize() {
-        lib.SIM_Initialize(&OnReport);
-        lib.SendBytes(SIM_MSG_LOAD_ELEMENT_TABLE, tshost::ElementTablePayload(tables.elements));
-        lib.SendBytes(SIM_MSG_LOAD_DISEASE_TABLE,
-                      tshost::DiseaseTablePayload(tables.diseases, int32_t(tables.elements.size())));
+        lib.SIM_Initialize(&tstest::ReportRecorder::Callback);
+        tstest::LoadTables(lib, tables);
     }
     std::string CreatePayload(int32_t width, int32_t height) const {
         const uint8_t oxygen = tshost::ElementIndex(tables.elements, "Oxygen");
@@ -79,10 +62,8 @@ struct Host {
     }
     // Closes a frame and exchanges twice: true when results of the right size came back.
     bool Runs() {
-        const EndFramePayload end{0.2f, 0, 0, w, h};
-        lib.Send(SIM_MSG_END_FRAME, end);
-        const std::string input = tshost::HostCellInput(w, h, 0);
-        return lib.ExchangeFrame(input) != nullptr && lib.ExchangeFrame(input) != nullptr;
+        return tstest::NextFrame(lib, w, h, 0.2f) != nullptr &&
+               lib.ExchangeFrame(tshost::HostCellInput(w, h, 0)) != nullptr;
     }
 };
 
@@ -117,7 +98,7 @@ int main(int argc, char** argv) {
     } else if (mode == "init") {
         // No room for a thread's stack: the pool's worker cannot be created.
         LimitAddressSpace(2ull << 20);
-        host.lib.SIM_Initialize(&OnReport);
+        host.lib.SIM_Initialize(&tstest::ReportRecorder::Callback);
         Print("reported", Reported("could not be created"));
         const std::string elements = tshost::ElementTablePayload(host.tables.elements);
         Print("table", static_cast<long long>(host.lib.SendBytes(SIM_MSG_LOAD_ELEMENT_TABLE, elements)));

@@ -9,24 +9,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <regex>
 #include <sstream>
 
+#include "common/hosting.h"
 #include "common/testio.h"
-#include "hostkit/library.h"
 #include "hostkit/savegame.h"
-#include "hostkit/tables.h"
-#include "hostkit/world.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using tstest::ReadFile;
-
-void Spit(const fs::path& p, const std::string& bytes) {
-    std::ofstream(p, std::ios::binary | std::ios::trunc) << bytes;
-}
+using tstest::WriteFile;
 
 std::string Quote(const std::string& s) {
     std::string out = "'";
@@ -53,9 +47,7 @@ protected:
         // The world is made as a host makes one: CreateWorld, then the library's save.
         tshost::Library lib(TS_LIBRARY_PATH);
         lib.SIM_Initialize([](int32_t, void*) {});
-        lib.SendBytes(SIM_MSG_LOAD_ELEMENT_TABLE, tshost::ElementTablePayload(tables_->elements));
-        lib.SendBytes(SIM_MSG_LOAD_DISEASE_TABLE,
-                      tshost::DiseaseTablePayload(tables_->diseases, int32_t(tables_->elements.size())));
+        tstest::LoadTables(lib, *tables_);
         tshost::WorldLayout w(kW, kH, tshost::Matter(E("Oxygen"), 293.15f, 1.0f));
         w.Fill(0, 0, kW, 3, tshost::Matter(E("Granite"), 290.0f, 2700.0f));
         w.Fill(4, 3, 12, 7, tshost::Matter(E("Water"), 300.0f, 1000.0f));
@@ -66,18 +58,18 @@ protected:
         lib.SendBytes(SIM_MSG_CREATE_WORLD, tshost::CreateWorldPayload(w));
         const std::string world = lib.SaveWorld();
         lib.SIM_Shutdown();
-        Spit(Path("world.simsave"), world);
-        Spit(Path("short.simsave"), world.substr(0, world.size() - 1));
+        WriteFile(Path("world.simsave"), world);
+        WriteFile(Path("short.simsave"), world.substr(0, world.size() - 1));
         const tshost::SaveGame save = *tshost::ReadSaveGame(world).save;
         // One cell changed by hand: game cell (7, 3), water.
         tshost::SaveGame edited = save;
         edited.cells[size_t(3 + 1) * size_t(save.width) + size_t(7 + 1)].temperature += 50.0f;
         edited.cells[size_t(3 + 1) * size_t(save.width) + size_t(7 + 1)].mass += 3.0f;
-        Spit(Path("edited.simsave"), tshost::WriteSaveGame(edited));
+        WriteFile(Path("edited.simsave"), tshost::WriteSaveGame(edited));
         tshost::SaveGame bad = save;
         bad.cells[size_t(2 * bad.width + 3)].mass = NAN;
         bad.cells[size_t(5 * bad.width + 3)].elementId = 0x12345678u;
-        Spit(Path("bad.simsave"), tshost::WriteSaveGame(bad));
+        WriteFile(Path("bad.simsave"), tshost::WriteSaveGame(bad));
     }
     static void TearDownTestSuite() {
         std::error_code ec;
@@ -98,12 +90,11 @@ protected:
     // Runs the tool with stdout and stderr captured (stderr is a file: the
     // progress bar must stay quiet).
     static Result Run(const std::string& args) {
-        const std::string out = Path("stdout.txt"), err = Path("stderr.txt");
-        const std::string cmd = Quote(TS_TESSEL_PATH) + " " + args + " >" + Quote(out) + " 2>" + Quote(err);
-        const int raw = std::system(cmd.c_str());
+        const std::string err = Path("stderr.txt");
+        int raw = -1;
         Result r;
+        r.out = tstest::CommandOutput(Quote(TS_TESSEL_PATH) + " " + args + " 2>" + Quote(err), &raw);
         r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        r.out = ReadFile(out);
         r.err = ReadFile(err);
         return r;
     }
@@ -143,7 +134,7 @@ Png ReadPng(const std::string& path) {
 }
 
 TEST_F(Tessel, BadInputExitsWithOneLineReason) {
-    Spit(Path("garbage.simsave"), "SIMSAVE\0 but nothing after it");
+    WriteFile(Path("garbage.simsave"), "SIMSAVE\0 but nothing after it");
     const struct {
         std::string args;
         const char* reason;
@@ -265,7 +256,7 @@ TEST_F(Tessel, ConvertRewritesOlderVersions) {
         const std::string old = Path("v" + std::to_string(version) + ".simsave");
         const std::string converted = Path("v" + std::to_string(version) + "-13.simsave");
         const std::string bytes = tshost::WriteSaveGame(current, version);
-        Spit(old, bytes);
+        WriteFile(old, bytes);
         const Result r = Run("convert " + old + " -o " + converted);
         ASSERT_EQ(r.status, 0) << version << ": " << r.err;
         // What the old version holds (germs from 9 on, targets from 8), written as the current one.

@@ -46,16 +46,15 @@ TEST_F(Allocations, SteadyFramesAllocateNothing) {
     // Solids with warm and cold rows: heat flows every step, and the dug
     // cells are filled again each frame. (A gas world's drift is random: its
     // lists keep reaching new record sizes, which is growth, not churn.)
-    WorldPlan plan(16, 8, kGranite, 300.0f, 500.0f);
-    for (int32_t x = 0; x < 16; ++x) plan.at(x, 3).temperature = 400.0f;
-    ASSERT_NE(Start(plan), nullptr);
+    WorldLayout world(16, 8, Matter(kGranite, 300.0f, 500.0f));
+    world.Fill(0, 3, 16, 4, Matter(kGranite, 400.0f, 500.0f));
+    ASSERT_NE(Start(world), nullptr);
     const std::string grid(16 * 8, '\0');
     auto close = [&](int i) {
         Post(SIM_MSG_DIG_CELL, DigCellPayload{i % 16, uint32_t(i), 0, {0, 0, 0}});
         Post(SIM_MSG_ADD_MASS, AddMassPayload{i % 16, 7, 1.0f, 300.0f, 0, kGranite, 255, {0, 0}});
         Post(SIM_MSG_SET_CELL_INSULATION, SetCellInsulationPayload{16 + i % 16, 0.5f});
-        const EndFramePayload end{0.2f, 0, 0, 16, 8};
-        Post(SIM_MSG_END_FRAME, end);
+        EndFrame(0.2f);
     };
     auto exchange = [&] { SIM_HandleMessage(SIM_MSG_EXCHANGE_FRAME, int32_t(grid.size()), grid.data()); };
     EXPECT_EQ(AllocationsInSteadyFrames(close, exchange), 0u);
@@ -66,10 +65,9 @@ TEST_F(Allocations, SteadyFramesWithComponentsAllocateNothing) {
     // Granite with a small pocket of oxygen: gas drift is random, and in a
     // large gas volume its lists keep reaching new record sizes (growth, not
     // churn); in a pocket they cannot.
-    WorldPlan plan(16, 8, kGranite, 320.0f, 500.0f);
-    for (int32_t y = 4; y <= 7; ++y)
-        for (int32_t x = 2; x <= 9; ++x) plan.at(x, y) = CreateWorldCell{kOxygen, 0, 255, 132, 300.0f, 1.0f};
-    ASSERT_NE(Start(plan), nullptr);
+    WorldLayout world(16, 8, Matter(kGranite, 320.0f, 500.0f));
+    world.Fill(2, 4, 10, 8, Matter(kOxygen, 300.0f, 1.0f));
+    ASSERT_NE(Start(world), nullptr);
     const std::string grid(16 * 8, '\0');
     const BuildingHeatExchangeBody body{kGranite, {}, 100.0f, 350.0f, 1.0f, 400.0f, 5.0f, 2, 0, 6, 1};
     Post(SIM_MSG_ADD_BUILDING_HEAT_EXCHANGE, AddBuildingHeatExchangePayload{1, body});
@@ -90,8 +88,7 @@ TEST_F(Allocations, SteadyFramesWithComponentsAllocateNothing) {
         Post(SIM_MSG_MODIFY_ELEMENT_CHUNK_ENERGY, ModifyElementChunkEnergyPayload{0, float(i % 3) - 1.0f});
         Post(SIM_MSG_MODIFY_BUILDING_ENERGY, ModifyBuildingEnergyPayload{0, 1.0f, 0.0f, 500.0f});
         if (r != nullptr) ConduitTemperatureManager_Update(0.2f, r->buildingOutputs);
-        const EndFramePayload end{0.2f, 0, 0, 16, 8};
-        Post(SIM_MSG_END_FRAME, end);
+        EndFrame(0.2f);
     };
     auto exchange = [&] {
         r = reinterpret_cast<const FrameResults*>(

@@ -1,13 +1,12 @@
 // A world built in-process for component tests, with the reports that reach
-// the host callback recorded.
+// the host callback recorded (also for the report channel's own tests).
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <string>
-#include <vector>
 
+#include "common/reports.h"
 #include "hostapi/runtime.h"
 #include "scenes/scenes.h"
 #include "simlib/components/registry.h"
@@ -15,28 +14,19 @@
 
 namespace tstest {
 
-class ComponentWorld : public ::testing::Test {
+// The library's reports, through its own sink, to the recorder.
+class RecordedReports : public ::testing::Test {
 protected:
-    static std::vector<std::string>& Reports() {
-        static std::vector<std::string> reports;
-        return reports;
-    }
-    static void Record(int32_t code, void* record) {
-        if (code == SIM_CALLBACK_ASSERTION) Reports().push_back(static_cast<SimAssertionReport*>(record)->message);
-    }
-    static bool Reported(const std::string& text) {
-        for (const auto& r : Reports())
-            if (r.find(text) != std::string::npos) return true;
-        return false;
-    }
-
     void SetUp() override {
-        Reports().clear();
+        ReportRecorder::Clear();
         ts::InstallReportSink();
-        ts::GetRuntime().callback.store(&Record);
+        ts::GetRuntime().callback.store(&ReportRecorder::Callback);
     }
     void TearDown() override { ts::GetRuntime().callback.store(nullptr); }
+};
 
+class ComponentWorld : public RecordedReports {
+protected:
     // gw x gh game cells of one element; tables changed before this call count.
     ts::World& Make(int32_t gw, int32_t gh, uint8_t element, float t, float m) {
         elements.BuildDerivedTables();

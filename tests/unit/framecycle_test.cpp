@@ -1,23 +1,79 @@
-// The frame cycle driven through the C exports in-process: queued messages,
-// their result records one exchange later, and the frame bookkeeping.
+// The frame cycle: the frame manager on its own, then the cycle driven
+// through the C exports in-process: queued messages, their result records one
+// exchange later, and the frame bookkeeping.
 #include <cmath>
+#include <tuple>
 #include <vector>
 
 #include "hostapi/runtime.h"
+#include "simlib/simframemanager.h"
 #include "unit/inprocesshost.h"
 
 namespace tstest {
-
 namespace {
 
+using ts::EnqueueResult;
+using ts::SimFrameManager;
+
+template <class Region>
+auto Corners(const Region& r) {
+    return std::tuple(r.minX, r.minY, r.maxX, r.maxY);
+}
+
+// (Queued messages applied through the frame cycle are the tests further down.)
+TEST(SimFrameManager, TheLaterParametersWinAndEndFrameCloses) {
+    SimFrameManager frames;
+    ts::PendingFrame& frame = frames.currentFrame();
+    // Two SetFrameParameters in one frame: the later one wins.
+    SetFrameParametersPayload p1{1, 2, 3, 4, 5}, p2{6, 7, 8, 9, 10};
+    frames.EnqueueMessage(SIM_MSG_SET_FRAME_PARAMETERS, &p1, sizeof p1);
+    frames.EnqueueMessage(SIM_MSG_SET_FRAME_PARAMETERS, &p2, sizeof p2);
+    EXPECT_TRUE(frame.hasFrameParameters);
+    EXPECT_EQ(frame.frameParameters.offGasChance, 7.0f);
+
+    const EndFramePayload end{0.2f, 0, 1, 10, 11};
+    EXPECT_EQ(frames.EnqueueMessage(SIM_MSG_END_FRAME, &end, sizeof end), EnqueueResult::Handled);
+    EXPECT_EQ(frames.readyCount(), 1u);
+    EXPECT_NE(&frames.currentFrame(), &frame);
+    EXPECT_EQ(frame.dt, 0.2f);
+    EXPECT_EQ(Corners(frame.region), std::tuple(1, 2, 11, 12));
+
+    EXPECT_EQ(frames.EnqueueMessage(0x12345678u, &end, sizeof end), EnqueueResult::NotHandled);
+    EXPECT_EQ(frames.EnqueueMessage(SIM_MSG_NO_OP, nullptr, 0), EnqueueResult::NotHandled);
+}
+
+TEST(SimFrameManager, ShortPayloadsAreRefused) {
+    SimFrameManager frames;
+    const ModifyCellPayload modify{};
+    EXPECT_EQ(frames.EnqueueMessage(SIM_MSG_MODIFY_CELL, &modify, sizeof modify - 1), EnqueueResult::Refused);
+    EXPECT_EQ(frames.EnqueueMessage(SIM_MSG_MODIFY_CELL, nullptr, 24), EnqueueResult::Refused);
+    EXPECT_EQ(frames.currentFrame().queue(ts::kModifyCell).count(), 0u);
+    const EndFramePayload end{};
+    EXPECT_EQ(frames.EnqueueMessage(SIM_MSG_END_FRAME, &end, 19), EnqueueResult::Refused);
+    EXPECT_EQ(frames.readyCount(), 0u);
+    // A longer payload is fine: only the fixed size is copied.
+    uint8_t longer[40] = {};
+    EXPECT_EQ(frames.EnqueueMessage(SIM_MSG_MODIFY_CELL, longer, sizeof longer), EnqueueResult::Handled);
+}
+
+TEST(SimFrameManager, RegionAtTheLimitsOfI32Saturates) {
+    SimFrameManager frames;
+    ts::PendingFrame& frame = frames.currentFrame();
+    const EndFramePayload end{0.0f, INT32_MIN, INT32_MAX - 1, INT32_MAX, INT32_MAX};
+    frames.EnqueueMessage(SIM_MSG_END_FRAME, &end, sizeof end);
+    EXPECT_EQ(Corners(frame.region), std::tuple(INT32_MIN + 1, INT32_MAX, INT32_MAX, INT32_MAX));
+}
+
+// The frame cycle driven through the C exports in-process: queued messages,
+// their result records one exchange later, and the frame bookkeeping.
 using FrameCycle = InProcessHost;
 
-WorldPlan MixedPlan() {
-    WorldPlan plan(4, 3, kOxygen, 300.0f, 1.0f);
-    plan.at(0, 0) = CreateWorldCell{kGranite, 0, 255, 132, 300.0f, 1000.0f};
-    plan.at(1, 0) = CreateWorldCell{kWater, 0, 255, 132, 300.0f, 1.0f};
-    plan.at(2, 0) = CreateWorldCell{kGranite, 0, 255, 132, 310.0f, 500.0f};
-    return plan;
+WorldLayout MixedPlan() {
+    WorldLayout world(4, 3, Matter(kOxygen, 300.0f, 1.0f));
+    world.at(0, 0) = Matter(kGranite, 300.0f, 1000.0f);
+    world.at(1, 0) = Matter(kWater, 300.0f, 1.0f);
+    world.at(2, 0) = Matter(kGranite, 310.0f, 500.0f);
+    return world;
 }
 
 TEST_F(FrameCycle, ResultsArriveOneExchangeLater) {
@@ -48,7 +104,7 @@ TEST_F(FrameCycle, ResultsArriveOneExchangeLater) {
 
 // Mass that messages put into cells is capped as the loader caps it.
 TEST_F(FrameCycle, MassFromMessagesIsCapped) {
-    Start(WorldPlan(4, 3, kVacuum, 0.0f, 0.0f));
+    Start(WorldLayout(4, 3, Matter(kVacuum, 0.0f, 0.0f)));
     const float huge = 3e38f;
     Post(SIM_MSG_ADD_MASS, AddMassPayload{Cell(0, 1), SIM_NO_CALLBACK, huge, 300.0f, 0, kWater, 255, {0, 0}});
     Post(SIM_MSG_MODIFY_CELL, ModifyCellPayload{Cell(1, 1), SIM_NO_CALLBACK, 300.0f, huge, 0, kOxygen,
@@ -57,7 +113,7 @@ TEST_F(FrameCycle, MassFromMessagesIsCapped) {
                                                 SIM_REPLACE_REPLACE, 255, 0});
     const FrameResults* r = RunFrame(0.0f);
     const int added[] = {kWater, kOxygen, kGranite};
-    for (int32_t x : {0, 1, 2}) EXPECT_EQ(Matter(r, Cell(x, 1)), (std::tuple{added[x], 1e9f, 300.0f})) << x;
+    for (int32_t x : {0, 1, 2}) EXPECT_EQ(Contents(r, Cell(x, 1)), (std::tuple{added[x], 1e9f, 300.0f})) << x;
     EXPECT_EQ(ReportCount(), 3u);
     EXPECT_TRUE(Reported("capped at 1e+09 kg"));
 
@@ -77,10 +133,11 @@ TEST_F(FrameCycle, MassFromMessagesIsCapped) {
 // finite keeps the previous one, each with a warning; no cell relaxes below
 // 1 K, whatever its target.
 TEST_F(FrameCycle, FrameParametersAreKeptInRange) {
-    WorldPlan plan(3, 1, kGranite, 300.0f, 1.0f);
-    plan.at(1, 0) = CreateWorldCell{kVacuum, 0, 255, 132, 0.0f, 0.0f};
-    plan.target = {100.0f, -1.0f, 0.0f};
-    Start(plan);
+    WorldLayout world(3, 1, Matter(kGranite, 300.0f, 1.0f));
+    world.at(1, 0) = Matter(kVacuum, 0.0f, 0.0f);
+    world.at(0, 0).targetTemperature = 100.0f;
+    world.at(2, 0).targetTemperature = 0.0f;
+    Start(world);
     Post(SIM_MSG_SET_FRAME_PARAMETERS, SetFrameParametersPayload{NAN, 0.01f, -2.0f, 3.0f, 0});
     const FrameResults* r = RunFrame(0.2f);
     // Relaxed at the rate of 1: onto the target, and onto 1 K for a target of 0 K.
@@ -121,10 +178,10 @@ TEST_F(FrameCycle, DtIsCheckedAndStepsPerCycleCapped) {
 }
 
 TEST_F(FrameCycle, CellSettingsAndDiseaseMessages) {
-    WorldPlan plan = MixedPlan();
-    plan.disease[size_t(1 * plan.w + 1)] = CreateWorldDisease{0, 0, {0, 0}, 10, {0, 0, 0, 0}};
-    plan.disease[size_t(1 * plan.w + 2)] = CreateWorldDisease{0, 0, {0, 0}, 3, {0, 0, 0, 0}};
-    Start(plan);
+    WorldLayout world = MixedPlan();
+    SetGerms(world.at(1, 1), 0, 10);
+    SetGerms(world.at(2, 1), 0, 3);
+    Start(world);
     Post(SIM_MSG_SET_CELL_INSULATION, SetCellInsulationPayload{Cell(0, 1), 1.0f});
     Post(SIM_MSG_SET_CELL_INSULATION, SetCellInsulationPayload{Cell(1, 2), 0.5f});
     Post(SIM_MSG_SET_CELL_INSULATION, SetCellInsulationPayload{Cell(2, 2), 1.2f});
@@ -155,10 +212,10 @@ TEST_F(FrameCycle, CellSettingsAndDiseaseMessages) {
 // same rule: heating stops at the bound, cooling ends at the floor of the
 // clamp, and the host hears nothing of it.
 TEST_F(FrameCycle, CellEnergy) {
-    WorldPlan plan(6, 1, kGranite, 300.0f, 1.0f);
-    plan.at(2, 0) = CreateWorldCell{kWater, 0, 255, 132, 370.0f, 10.0f};
-    plan.at(3, 0) = CreateWorldCell{kVacuum, 0, 255, 132, 0.0f, 0.0f};
-    Start(plan);
+    WorldLayout world(6, 1, Matter(kGranite, 300.0f, 1.0f));
+    world.at(2, 0) = Matter(kWater, 370.0f, 10.0f);
+    world.at(3, 0) = Matter(kVacuum, 0.0f, 0.0f);
+    Start(world);
     const float cp = 0.79f;
     Post(SIM_MSG_MODIFY_CELL_ENERGY, ModifyCellEnergyPayload{Cell(0, 0), 100.0f * cp, 350.0f, 1});
     Post(SIM_MSG_MODIFY_CELL_ENERGY, ModifyCellEnergyPayload{Cell(1, 0), -100.0f * cp, 350.0f, 2});
@@ -182,12 +239,11 @@ TEST_F(FrameCycle, CellEnergy) {
 }
 
 TEST_F(FrameCycle, AddMassAndConsumeMass) {
-    WorldPlan plan(4, 1, kWater, 300.0f, 1.5f);
-    plan.at(1, 0).mass = 1.0f;
-    plan.at(1, 0).temperature = 350.0f;
-    plan.at(2, 0) = CreateWorldCell{kGranite, 0, 255, 132, 300.0f, 1000.0f};
-    plan.at(3, 0) = CreateWorldCell{kOxygen, 0, 255, 132, 300.0f, 1.0f};
-    Start(plan);
+    WorldLayout world(4, 1, Matter(kWater, 300.0f, 1.5f));
+    world.at(1, 0) = Matter(kWater, 350.0f, 1.0f);
+    world.at(2, 0) = Matter(kGranite, 300.0f, 1000.0f);
+    world.at(3, 0) = Matter(kOxygen, 300.0f, 1.0f);
+    Start(world);
     // 2 kg from cells of 1.5 kg and 1 kg: the first empties, the second gives 0.5 kg.
     Post(SIM_MSG_CONSUME_MASS, ConsumeMassPayload{Cell(0, 0), 11, 2.0f, kWater, 3, {0, 0}});
     // Own element: accepted without displacement or change record.
@@ -201,7 +257,7 @@ TEST_F(FrameCycle, AddMassAndConsumeMass) {
     EXPECT_FLOAT_EQ(r->mass[Cell(1, 0)], 0.5f);
     ASSERT_EQ(r->addMassResultsCount, 1);
     EXPECT_EQ(std::pair(int(r->addMassResults[0].accepted), int(r->addMassResults[0].elementIdx)), std::pair(1, int(kOxygen)));
-    EXPECT_EQ(Matter(r, Cell(3, 0)), (std::tuple{int(kOxygen), 2.0f, 350.0f}));
+    EXPECT_EQ(Contents(r, Cell(3, 0)), (std::tuple{int(kOxygen), 2.0f, 350.0f}));
     ASSERT_EQ(r->changedCellsCount, 1);  // only the emptied water cell
     EXPECT_EQ(r->changedCells[0].gameCell, Cell(0, 0));
 }
@@ -239,16 +295,19 @@ TEST_F(FrameCycle, ThirtyFiveFramesWithoutExchange) {
 }
 
 // (Refusals of cells, elements and masses are the end-to-end cell message
-// tests', of short payloads the frame manager's.)
+// tests', of short payloads the frame manager's. A negative take is refused by
+// the message itself, before the flood fill's own check would catch it.)
 TEST_F(FrameCycle, BadQueuedMessagesAreSkippedWithReports) {
     Start(MixedPlan());
     Post(SIM_MSG_MODIFY_CELL_ENERGY, ModifyCellEnergyPayload{0, std::nanf(""), 400.0f, 1});
     Post(SIM_MSG_SET_CELL_BYTE_GRID, SetCellByteGridPayload{0, 255, {0, 0, 0}});  // no grid loaded
+    Post(SIM_MSG_CONSUME_MASS, ConsumeMassPayload{Cell(1, 0), 2, -1.0f, kWater, 3, {0, 0}});
     const FrameResults* r = RunFrame(0.0f);
     EXPECT_EQ(r->elementIdx[0], kGranite);
     EXPECT_EQ(r->temperature[0], 300.0f);
     EXPECT_TRUE(Reported("not a number"));
     EXPECT_TRUE(Reported("no cell byte grid"));
+    EXPECT_TRUE(Reported("ConsumeMass skipped: a mass of -1.000000") && !Reported("amount >= 0.0f"));
     // An exchange with a grid of the wrong size still exchanges.
     EndFrame(0.0f);
     EXPECT_NE(Send(SIM_MSG_EXCHANGE_FRAME, std::string(5, '\1')), 0u);

@@ -4,12 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include <mutex>
 #include <string>
 #include <tuple>
 #include <utility>
-#include <vector>
 
+#include "common/reports.h"
 #include "tesselsim/tesselsim.h"
 #include "unit/testtables.h"
 
@@ -17,40 +16,21 @@ namespace tstest {
 
 class InProcessHost : public ::testing::Test {
 protected:
-    static std::mutex reportLock;
-    static std::vector<std::string> reports;
-    static void Record(int32_t code, void* record) {
-        if (code != SIM_CALLBACK_ASSERTION) return;
-        std::lock_guard<std::mutex> guard(reportLock);
-        reports.push_back(static_cast<SimAssertionReport*>(record)->message);
-    }
-    static size_t ReportCount() {
-        std::lock_guard<std::mutex> guard(reportLock);
-        return reports.size();
-    }
-    static bool Reported(const std::string& text) {
-        std::lock_guard<std::mutex> guard(reportLock);
-        for (const auto& r : reports)
-            if (r.find(text) != std::string::npos) return true;
-        return false;
-    }
-
-    static void ClearReports() {
-        std::lock_guard<std::mutex> guard(reportLock);
-        reports.clear();
-    }
-
     void SetUp() override {
         ClearReports();
-        SIM_Initialize(&Record);
+        SIM_Initialize(&ReportRecorder::Callback);
         elements = StandardElements();
         diseases = StandardDiseases();
-        Send(SIM_MSG_LOAD_ELEMENT_TABLE, ElementTablePayload(elements.records, elements.elementNames));
-        Send(SIM_MSG_LOAD_DISEASE_TABLE, DiseaseTablePayload(diseases, elements.count()));
+        LoadTables(elements);
     }
     void TearDown() override {
         SIM_EndSave();
         SIM_Shutdown();
+    }
+    // Loads `table` and the test's diseases.
+    void LoadTables(const ts::ElementTable& table) {
+        Send(SIM_MSG_LOAD_ELEMENT_TABLE, ElementTablePayload(table.records, table.elementNames));
+        Send(SIM_MSG_LOAD_DISEASE_TABLE, DiseaseTablePayload(diseases, table.count()));
     }
 
     static uint64_t Send(uint32_t id, const std::string& payload) {
@@ -65,16 +45,16 @@ protected:
     // Oxygen over a granite floor, with water on the floor's first `waterWidth`
     // cells: the world the random-traffic tests drive.
     const FrameResults* StartFloorAndWater(int32_t w, int32_t h, int32_t waterWidth) {
-        WorldPlan plan(w, h, kOxygen, 300.0f, 1.0f);
-        for (int32_t x = 0; x < w; ++x) plan.at(x, 0) = CreateWorldCell{kGranite, 0, 255, 132, 300.0f, 500.0f};
-        for (int32_t x = 0; x < waterWidth; ++x) plan.at(x, 1) = CreateWorldCell{kWater, 0, 255, 132, 300.0f, 500.0f};
-        return Start(plan);
+        WorldLayout world(w, h, Matter(kOxygen, 300.0f, 1.0f));
+        world.Fill(0, 0, w, 1, Matter(kGranite, 300.0f, 500.0f));
+        world.Fill(0, 1, waterWidth, 2, Matter(kWater, 300.0f, 500.0f));
+        return Start(world);
     }
 
-    const FrameResults* Start(const WorldPlan& plan) {
-        gameWidth = plan.w;
-        gameHeight = plan.h;
-        EXPECT_EQ(Send(SIM_MSG_CREATE_WORLD, plan.Payload()), uint64_t(plan.w) * uint64_t(plan.h));
+    const FrameResults* Start(const WorldLayout& world) {
+        gameWidth = world.width;
+        gameHeight = world.height;
+        EXPECT_EQ(Send(SIM_MSG_CREATE_WORLD, tshost::CreateWorldPayload(world)), uint64_t(gameWidth) * uint64_t(gameHeight));
         return Load(SaveNow());
     }
     // The running world's save; the results of loading a save.
@@ -89,10 +69,7 @@ protected:
         return reinterpret_cast<const FrameResults*>(Send(SIM_MSG_LOAD_SAVE_GAME, blob));
     }
 
-    void EndFrame(float dt) {
-        const EndFramePayload end{dt, 0, 0, gameWidth, gameHeight};
-        Post(SIM_MSG_END_FRAME, end);
-    }
+    void EndFrame(float dt) { Post(SIM_MSG_END_FRAME, EndFramePayload{dt, 0, 0, gameWidth, gameHeight}); }
     const FrameResults* Exchange(uint8_t permit = 0) {
         const std::string grid(size_t(gameWidth) * size_t(gameHeight), char(permit));
         return reinterpret_cast<const FrameResults*>(Send(SIM_MSG_EXCHANGE_FRAME, grid));
@@ -105,7 +82,7 @@ protected:
     }
     int32_t Cell(int32_t x, int32_t y) const { return y * gameWidth + x; }
     // A published cell's element, mass and temperature; its disease and germ count.
-    static std::tuple<int, float, float> Matter(const FrameResults* r, int32_t c) {
+    static std::tuple<int, float, float> Contents(const FrameResults* r, int32_t c) {
         return {r->elementIdx[c], r->mass[c], r->temperature[c]};
     }
     static std::pair<int, int> Germs(const FrameResults* r, int32_t c) { return {r->diseaseIdx[c], r->diseaseCount[c]}; }

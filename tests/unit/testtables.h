@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "hostkit/tables.h"
+#include "hostkit/world.h"
 #include "simlib/disease.h"
 #include "simlib/elementtable.h"
 
@@ -105,29 +106,13 @@ inline std::string DiseaseTablePayload(const ts::DiseaseTable& table, int32_t gr
     return tshost::DiseaseTablePayload(out, growthCount);
 }
 
-// A CreateWorld payload: every cell `element` at `temperature` with `mass`.
-struct WorldPlan {
-    int32_t w, h;
-    std::vector<CreateWorldCell> cells;
-    std::vector<float> target;
-    std::vector<CreateWorldDisease> disease;
-    WorldPlan(int32_t width, int32_t height, uint8_t element, float temperature, float mass)
-        : w(width), h(height) {
-        const size_t n = size_t(width) * size_t(height);
-        cells.assign(n, CreateWorldCell{element, 0, 255, 132, temperature, mass});
-        target.assign(n, -1.0f);
-        disease.assign(n, CreateWorldDisease{255, 0, {0, 0}, 0, {0, 0, 0, 0}});
-    }
-    CreateWorldCell& at(int32_t x, int32_t y) { return cells[size_t(y * w + x)]; }
-    std::string Payload() const {
-        std::string out;
-        out.append(reinterpret_cast<const char*>(&w), 4);
-        out.append(reinterpret_cast<const char*>(&h), 4);
-        out.append(reinterpret_cast<const char*>(cells.data()), cells.size() * sizeof(CreateWorldCell));
-        out.append(reinterpret_cast<const char*>(target.data()), target.size() * sizeof(float));
-        out.append(reinterpret_cast<const char*>(disease.data()), disease.size() * sizeof(CreateWorldDisease));
-        return out;
-    }
-};
+using tshost::Matter;
+using tshost::WorldLayout;
+
+// Gives a host cell `count` germs of disease `idx`.
+inline void SetGerms(tshost::WorldCell& cell, uint8_t idx, int32_t count) {
+    cell.diseaseIdx = idx;
+    cell.diseaseCount = count;
+}
 
 }  // namespace tstest

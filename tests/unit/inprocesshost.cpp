@@ -1,8 +1,0 @@
-#include "unit/inprocesshost.h"
-
-namespace tstest {
-
-std::mutex InProcessHost::reportLock;
-std::vector<std::string> InProcessHost::reports;
-
-}  // namespace tstest

@@ -279,6 +279,11 @@ void ApplyOne(World& world, const ModifyCellPayload& p) {
             mod.t = std::min(std::max(mod.t, kColdest), kHottest);
         }
     }
+    // Not even an empty cell holds a temperature below 0 K (the host would read it back).
+    if (mod.t < 0.0f && !(mod.m > 0.0f)) {
+        TS_WARN("ModifyCell: temperature %f without mass taken as 0", double(mod.t));
+        mod.t = 0.0f;
+    }
     // A replacement never leaves a negative mass: an empty cell is vacuum.
     if ((p.replaceType == SIM_REPLACE_REPLACE || p.replaceType == SIM_REPLACE_AND_DISPLACE) && mod.m < 0.0f) {
         mod.e = world.vacuumElementIdx;

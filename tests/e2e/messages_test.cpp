@@ -80,6 +80,8 @@ TEST_F(CellMessages, ReplaceTemperatureAndMassClamps) {
         {SIM_REPLACE_REPLACE, 50.0f, 12000.0f, 50.0f, hottest, false, 1},  // type 1 keeps its clamp
         {SIM_REPLACE_REPLACE, -5.0f, 300.0f, 0.0f, 0.0f, true, 0},
         {SIM_REPLACE_AND_DISPLACE, -5.0f, 300.0f, 0.0f, 0.0f, true, 0},
+        {SIM_REPLACE_REPLACE, 0.0f, -5.0f, 0.0f, 0.0f, false, 1},  // no cell below 0 K, even without mass
+        {SIM_REPLACE_AND_DISPLACE, 0.0f, -5.0f, 0.0f, 0.0f, false, 1},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         SCOPED_TRACE(i);

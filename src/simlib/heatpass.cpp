@@ -74,12 +74,14 @@ void CheckBeforeExchange(float t, float m) {
     if (t > SIM_MAX_TEMPERATURE) ReportAssertion(__FILE__, __LINE__, "Invalid temperature T=%f", double(t));
 }
 
-// Adds one exchange's change to a cell, clamped at 0 from below.
+// Adds one exchange's change to a cell, clamped at 0 from below and at the
+// hottest temperature from above (four exchanges, each a quarter of the way to
+// a neighbour at the ceiling, may round past it).
 void AddChange(World& world, int32_t cell, float delta, bool isSelf) {
     CellArrays& u = world.updatedCells;
     const size_t c = size_t(cell);
     const float sum = u.temperature[c] + delta;
-    u.temperature[c] = sum > 0.0f ? sum : 0.0f;
+    u.temperature[c] = sum > 0.0f ? std::min(sum, SIM_MAX_TEMPERATURE) : 0.0f;
     if (isSelf) {
         TS_CHECK_AS(u.temperature[c] > 0.0f || u.mass[c] == 0.0f,
                     "simData.updatedCells->temperature[cell] > 0.0f || simData.updatedCells->mass[cell] == 0.0f");

@@ -169,5 +169,17 @@ TEST_F(HeatFixture, FreezeToItemFillLimit) {
     EXPECT_EQ(world->outputCollector.emittedMatter.size(), 1u);
 }
 
+TEST_F(HeatFixture, FourHottestNeighboursStopACellAtTheCeiling) {
+    // Each exchange moves at most a quarter of the way, so four of them reach
+    // the neighbours' temperature exactly; rounding carried the sum 1 ulp past
+    // SIM_MAX_TEMPERATURE.
+    elements.records[kGranite].thermalConductivity = 1000.0f;
+    elements.BuildDerivedTables();
+    auto world = Make(3, 3, kGranite, SIM_MAX_TEMPERATURE, 4081083.25f);
+    Put(*world, 2, 2, kGranite, 9988.14941f, 947.492065f);
+    Heat(*world);
+    EXPECT_EQ(T(*world, 2, 2), SIM_MAX_TEMPERATURE);
+}
+
 }  // namespace
 }  // namespace tstest

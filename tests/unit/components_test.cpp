@@ -295,13 +295,17 @@ TEST_F(ChunkTest, HeatTakenFromCellsEqualsHeatGained) {
 
 TEST_F(ChunkTest, BadBodiesAreLoggedAndLeftAlone) {
     elements.records[kIce].specificHeatCapacity = 0.0f;  // a cell without heat capacity
-    Make(3, 1, kOxygen, 300.0f, 1.0f);
+    Make(4, 1, kOxygen, 300.0f, 1.0f);
     E(0, 0) = kIce;
     const uint32_t a = AddChunk(0, 0, kGranite, 1.0f, 400.0f);
     const uint32_t hot = AddChunk(1, 0, kGranite, 1.0f, 20000.0f);
     T(2, 0) = 12000.0f;
     const uint32_t c = AddChunk(2, 0, kGranite, 1.0f, 400.0f);
+    // A chunk with heat capacity at 0 K drained its cell to 0 K.
+    const uint32_t frozen = AddChunk(3, 0, kGranite, 1e30f, 0.0f, 1e6f);
     Step();
+    EXPECT_EQ(T(3, 0), 300.0f);
+    EXPECT_EQ(Chunk(frozen).temperature, 0.0f);
     // Outputs outside their interval would have written NaN into the cell.
     EXPECT_EQ(T(0, 0), 300.0f);
     EXPECT_EQ(Chunk(a).temperature, 400.0f);
@@ -313,6 +317,7 @@ TEST_F(ChunkTest, BadBodiesAreLoggedAndLeftAlone) {
     EXPECT_TRUE(Reported("ElementChunk ConductTemperature produced invalid outputs.\nInputs: dt=0.200000, "
                          "scale=1.000000\nT1=300.000000, HC1=0.000000"));
     EXPECT_TRUE(Reported("ElementChunk bad item temperature: 20000.000000. Cell T=300.000000"));
+    EXPECT_TRUE(Reported("ElementChunk bad item temperature: 0.000000. Cell T=300.000000"));
     EXPECT_TRUE(Reported("ElementChunk bad src cell T=12000.000000, HC=1.005000, Item T=400.000000, HC=0.790000"));
 }
 

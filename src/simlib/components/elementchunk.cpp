@@ -66,7 +66,9 @@ float ElementChunk::ExchangeWithCell(float dt, World& world, uint32_t h, int32_t
     CellArrays& u = world.updatedCells;
     const size_t c = size_t(cell);
     if (!(u.mass[c] > 0.0f)) return 0.0f;
-    if (chunk.temperature < 0.0f || chunk.temperature > SIM_MAX_TEMPERATURE) {
+    // Only chunks with heat capacity get here: at 0 K one would drain the
+    // cell to 0 K, which matter never is.
+    if (!(chunk.temperature > 0.0f) || chunk.temperature > SIM_MAX_TEMPERATURE) {
         TS_WARN("ElementChunk bad item temperature: %f. Cell T=%f", double(chunk.temperature), double(u.temperature[c]));
         return 0.0f;
     }

@@ -67,6 +67,18 @@ TEST_F(BuildingTest, CoveredCellsAt300And310) {
     EXPECT_LE(Building(h).temperature, 310.0f);
 }
 
+TEST_F(BuildingTest, NoCellIsLeftWithMassAt0K) {
+    // A heavy building at 0 K drained a light cell under it to 0 K (the mixed
+    // temperature, 3e-40 K, is flushed to zero on the sim thread).
+    SimThreadFloatMode floatMode;
+    Make(1, 1, kGranite, 300.0f, 1e-12f);
+    world->frameParameters.buildingExchangeRate = 1e6f;
+    Add(Body(kGranite, 1e30f, 0.0f, 0, 0, 1, 1));
+    Step();
+    EXPECT_EQ(T(0, 0), 300.0f);
+    EXPECT_TRUE(Reported("BuildingHeatExchange has generated invalid final temperature of 0.000000"));
+}
+
 TEST_F(BuildingTest, NoConductionStillHeatsByProduction) {
     Make(3, 2, kGranite, 300.0f, 10.0f);
     for (int32_t x = 0; x < 3; ++x) Insulation(x, 1) = 0;

@@ -5,8 +5,6 @@
 // behaviour, and say so in its commit.
 #include <gtest/gtest.h>
 
-#include <xmmintrin.h>
-
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -18,6 +16,7 @@
 #include "simlib/updateliquid.h"
 #include "simlib/workerpool.h"
 #include "simlib/worldhash.h"
+#include "unit/testtables.h"
 
 namespace tstest {
 namespace {
@@ -36,17 +35,6 @@ struct SceneRun {
 };
 
 uint64_t Fold(uint64_t h, uint64_t v) { return (h ^ v) * 0x100000001b3ull; }
-
-// The sim thread's floating-point mode on the test's thread, which runs the
-// step (and, with one worker, the heat bands); restored afterwards.
-class SimThreadFloatMode {
-public:
-    SimThreadFloatMode() : saved_(_mm_getcsr()) { ts::SetFlushToZeroMode(); }
-    ~SimThreadFloatMode() { _mm_setcsr(saved_); }
-
-private:
-    unsigned saved_;
-};
 
 struct SceneOptions {
     bool settled = false;  // the settled scene, poured every 10 steps; otherwise the mixed one

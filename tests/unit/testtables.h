@@ -1,5 +1,8 @@
-// Small element and disease tables built in-process for unit tests.
+// Small element and disease tables built in-process for unit tests, and the
+// sim thread's floating-point mode.
 #pragma once
+
+#include <xmmintrin.h>
 
 #include <algorithm>
 #include <cstring>
@@ -10,8 +13,20 @@
 #include "hostkit/world.h"
 #include "simlib/disease.h"
 #include "simlib/elementtable.h"
+#include "simlib/workerpool.h"
 
 namespace tstest {
+
+// The sim thread's floating-point mode on the test's thread, which runs the
+// step (and, with one worker, the heat bands); restored afterwards.
+class SimThreadFloatMode {
+public:
+    SimThreadFloatMode() : saved_(_mm_getcsr()) { ts::SetFlushToZeroMode(); }
+    ~SimThreadFloatMode() { _mm_setcsr(saved_); }
+
+private:
+    unsigned saved_;
+};
 
 inline ElementRecord Element(uint32_t id, uint8_t state, float specificHeat = 1.0f, float conductivity = 1.0f) {
     ElementRecord r;

@@ -121,7 +121,9 @@ void BuildingHeatExchange::Simulate(float dt, World& world) {
                         q = (tm - tb) * hb;
                     }
                     if (tcNew >= lo && tcNew <= hi) {
-                        if (tcNew < 0.0f || tcNew >= SIM_MAX_TEMPERATURE) {
+                        // A cell with mass is never at 0 K (a heavy building at
+                        // 0 K drains a light cell to it).
+                        if (!(tcNew > 0.0f) || tcNew >= SIM_MAX_TEMPERATURE) {
                             TS_WARN("BuildingHeatExchange has generated invalid final temperature of %f. Src Values: "
                                     "Cell T=%f, HC=%f, Bldg T=%f, HC=%f",
                                     double(tcNew), double(tc), double(hc), double(tb), double(hb));

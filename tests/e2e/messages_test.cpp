@@ -143,6 +143,20 @@ TEST_F(CellMessages, RefusedMessagesStillAnswer) {
     EXPECT_TRUE(ReportRecorder::Saw("Invalid replacement type"));
 }
 
+TEST_F(CellMessages, AddMassOfNothingOutsideTheTemperatureRangeIsRefused) {
+    // An empty cell took the temperature of nothing added, outside [0, 10000] K.
+    LoadTables();
+    const uint8_t oxygen = E("Oxygen");
+    Load(tshost::WorldLayout(2, 1, tshost::Matter(E("Vacuum"), 0.0f, 0.0f)));
+    lib().Send(SIM_MSG_ADD_MASS, tshost::AddMass(0, 41, 0.0f, -20.0f, 0, oxygen, 255));
+    lib().Send(SIM_MSG_ADD_MASS, tshost::AddMass(1, 42, 0.0f, 20000.0f, 0, oxygen, 255));
+    const auto empty = RunFrame(0.0f);
+    ASSERT_EQ(empty.addMassResults().size(), 2u);
+    for (const AddMassResult& a : empty.addMassResults()) EXPECT_EQ(a.accepted, 0) << a.callbackId;
+    EXPECT_EQ(empty.temperature()[0], 0.0f);
+    EXPECT_EQ(empty.temperature()[1], 0.0f);
+}
+
 // A disease of weight 0 never takes a cell; one already there loses to any
 // newcomer; between two of weight 0 the cell keeps what it had.
 TEST_F(CellMessages, GermCompetitionWithAZeroWeight) {

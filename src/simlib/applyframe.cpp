@@ -116,8 +116,8 @@ bool AcceptableAddMass(const World& world, const AddMassPayload& m) {
         !ValidDisease(world, m.diseaseIdx, "AddMass") || !Finite(m.mass, "the mass", "AddMass") ||
         !Finite(m.temperature, "the temperature", "AddMass"))
         return false;
-    if (m.mass < 0.0f || (m.mass > 0.0f && !(m.temperature > 0.0f && m.temperature <= SIM_MAX_TEMPERATURE)) ||
-        !(m.temperature >= 0.0f && m.temperature <= SIM_MAX_TEMPERATURE)) {
+    if (m.mass < 0.0f || !(m.temperature >= 0.0f && m.temperature <= SIM_MAX_TEMPERATURE) ||
+        (m.mass > 0.0f && m.temperature == 0.0f)) {
         TS_WARN("AddMass skipped: mass %f at temperature %f", double(m.mass), double(m.temperature));
         return false;
     }

@@ -373,42 +373,61 @@ std::size_t FormatDumpName(const CivilTime& time, char* out, std::size_t capacit
 }
 
 namespace {
-// The alternate stack a thread got from us, released when the thread ends.
+// The alternate stack a thread got from us and the one it had before, which
+// is given back when the thread ends: whoever set that one (a sanitizer's
+// runtime, the host's own crash handler) releases it at its own thread exit.
 struct SignalStackOwner {
     void* memory = nullptr;
     std::size_t length = 0;
-    ~SignalStackOwner() {
-        if (memory == nullptr) return;
-        stack_t off{};
-        off.ss_flags = SS_DISABLE;
-        sigaltstack(&off, nullptr);
-        munmap(memory, length);
-    }
+    stack_t previous{nullptr, SS_DISABLE, 0};
+    ~SignalStackOwner() { ReleaseCrashSignalStack(); }
 };
 thread_local SignalStackOwner tSignalStack;
+
+std::size_t PageSize() { return static_cast<std::size_t>(sysconf(_SC_PAGESIZE)); }
+
+// Our stack for this thread, mapped once with a guard page below it: an
+// overflow of the signal stack faults instead of writing over other memory.
+void* OwnSignalStack() {
+    if (tSignalStack.memory != nullptr) return tSignalStack.memory;
+    const std::size_t page = PageSize();
+    void* memory = mmap(nullptr, kSignalStackSize + page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (memory == MAP_FAILED) return nullptr;
+    mprotect(memory, page, PROT_NONE);
+    tSignalStack.memory = memory;
+    tSignalStack.length = kSignalStackSize + page;
+    return memory;
+}
 }  // namespace
 
 void EnsureCrashSignalStack() {
     stack_t current{};
     if (sigaltstack(nullptr, &current) != 0 || (current.ss_flags & SS_ONSTACK) != 0) return;
     if ((current.ss_flags & SS_DISABLE) == 0 && current.ss_size >= kSignalStackSize) return;
-    const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-    void* memory = mmap(nullptr, kSignalStackSize + page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-    if (memory == MAP_FAILED) return;
-    // A guard page below: an overflow of the signal stack faults instead of writing over other memory.
-    mprotect(memory, page, PROT_NONE);
+    void* memory = OwnSignalStack();
+    if (memory == nullptr) return;
     stack_t next{};
-    next.ss_sp = static_cast<char*>(memory) + page;
+    next.ss_sp = static_cast<char*>(memory) + PageSize();
     next.ss_size = kSignalStackSize;
-    if (sigaltstack(&next, nullptr) != 0) {
-        munmap(memory, kSignalStackSize + page);
-        return;
+    // The replaced stack is not ours to release; it is put back when the thread ends.
+    if (sigaltstack(&next, nullptr) == 0) tSignalStack.previous = current;
+}
+
+void ReleaseCrashSignalStack() {
+    if (tSignalStack.memory == nullptr) return;
+    stack_t current{};
+    if (sigaltstack(nullptr, &current) != 0 || (current.ss_flags & SS_ONSTACK) != 0) return;
+    const bool inUse = (current.ss_flags & SS_DISABLE) == 0 &&
+                       current.ss_sp == static_cast<char*>(tSignalStack.memory) + PageSize();
+    if (inUse) {
+        stack_t previous = tSignalStack.previous;
+        if ((previous.ss_flags & SS_DISABLE) != 0) previous = stack_t{nullptr, SS_DISABLE, 0};
+        if (sigaltstack(&previous, nullptr) != 0) return;
     }
-    // Kept for the life of the thread; a replaced stack may still belong to someone else.
-    if (tSignalStack.memory == nullptr) {
-        tSignalStack.memory = memory;
-        tSignalStack.length = kSignalStackSize + page;
-    }
+    munmap(tSignalStack.memory, tSignalStack.length);
+    tSignalStack.memory = nullptr;
+    tSignalStack.length = 0;
+    tSignalStack.previous = stack_t{nullptr, SS_DISABLE, 0};
 }
 
 void InstallCrashHandler(CrashCallbackSource source) {

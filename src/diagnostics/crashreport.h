@@ -24,8 +24,14 @@ void InstallCrashHandler(CrashCallbackSource source);
 
 // Gives the calling thread an alternate signal stack large enough for the
 // crash handler, unless it already has one. Threads that may overflow their
-// stack need one for the crash to be reported at all.
+// stack need one for the crash to be reported at all. A stack it replaces
+// (the host's, a sanitizer's) is neither released nor lost: it is put back
+// when the thread ends, and our own stack is mapped once per thread.
 void EnsureCrashSignalStack();
+
+// Gives the calling thread back the alternate stack it had before ours and
+// releases ours (a thread's end does this). Nothing happens on that stack.
+void ReleaseCrashSignalStack();
 
 // Broken-down calendar time.
 struct CivilTime {

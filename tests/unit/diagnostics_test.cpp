@@ -2,11 +2,13 @@
 // calendar time without the C library, the local-zone table, the dump's name
 // cut to its buffer, the gathering of the other threads; and the stack text,
 // which must symbolise from local files only. The dump itself is checked end
-// to end, where a debugger opens it (tests/e2e/crashreport_test.cpp). Then the
-// machine description, read from a made-up machine.
+// to end, where a debugger opens it (tests/e2e/crashreport_test.cpp). The
+// signal stack each thread gets, beside the one it had. Then the machine
+// description, read from a made-up machine.
 #include <gtest/gtest.h>
 
 #include <pthread.h>
+#include <sys/mman.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -92,6 +94,45 @@ TEST(CrashTime, ZoneTableFollowsDaylightSavingForAYearToTheSecond) {
 
 std::atomic<int> hostSignals{0};
 void CountHostSignal(int) { ++hostSignals; }
+
+stack_t CurrentSignalStack() {
+    stack_t current{};
+    sigaltstack(nullptr, &current);
+    return current;
+}
+
+TEST(SignalStack, AStackTheThreadHadIsGivenBackAndOursIsMappedOnce) {
+    // On a thread of its own: the host (or a sanitizer) gave it a small stack.
+    std::thread([] {
+        alignas(16) static thread_local std::array<char, 64 * 1024> hostStack, laterStack;
+        const stack_t host{hostStack.data(), 0, hostStack.size()};
+        ASSERT_EQ(sigaltstack(&host, nullptr), 0);
+
+        ts::EnsureCrashSignalStack();
+        void* const ours = CurrentSignalStack().ss_sp;
+        EXPECT_NE(ours, hostStack.data());
+        EXPECT_GE(CurrentSignalStack().ss_size, size_t(1) << 20);
+
+        // The host sets another one; the next initialisation takes ours back
+        // instead of mapping (and losing) a second.
+        const stack_t later{laterStack.data(), 0, laterStack.size()};
+        ASSERT_EQ(sigaltstack(&later, nullptr), 0);
+        ts::EnsureCrashSignalStack();
+        EXPECT_EQ(CurrentSignalStack().ss_sp, ours);
+
+        // The thread's end puts back the stack ours replaced and unmaps ours.
+        ts::ReleaseCrashSignalStack();
+        EXPECT_EQ(CurrentSignalStack().ss_sp, laterStack.data());
+        EXPECT_EQ(CurrentSignalStack().ss_flags & SS_DISABLE, 0);
+        unsigned char resident = 0;
+        const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+        void* const ourPage = reinterpret_cast<void*>(reinterpret_cast<uintptr_t>(ours) & ~(page - 1));
+        EXPECT_EQ(mincore(ourPage, page, &resident), -1) << "our signal stack is still mapped";
+
+        const stack_t off{nullptr, SS_DISABLE, 0};
+        sigaltstack(&off, nullptr);
+    }).join();
+}
 
 pid_t ThreadId() { return static_cast<pid_t>(syscall(SYS_gettid)); }
 

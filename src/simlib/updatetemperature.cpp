@@ -1,5 +1,7 @@
 #include "simlib/updatetemperature.h"
 
+#include <algorithm>
+
 #include "common/numeric.h"
 #include "simlib/simutil.h"
 
@@ -13,11 +15,13 @@ constexpr float kFreezeToItemFill = 0.8f;
 
 inline float ClampedTemperature(float t) { return t > 0.0f ? t : 0.0f; }
 
-// A transition by-product leaves the cell as an item.
+// A transition by-product leaves the cell as an item: at most all of the
+// cell's matter and germs, whatever the table's conversion says.
 void EmitOre(World& world, OutputCollector& collector, int32_t cell, uint8_t ore, float conversion) {
     CellArrays& u = world.updatedCells;
     const size_t c = size_t(cell);
     if (ore == kNoElement) return;
+    conversion = std::min(conversion, 1.0f);  // NaN stays NaN and makes no ore
     const float m = conversion * u.mass[c];
     if (!(m > kMinimumOreMass)) return;
     const int32_t d = TruncToInt32(float(u.diseaseCount[c]) * conversion);

@@ -3,6 +3,9 @@
 // the pinned hashes of the determinism tests).
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+
 #include "scenes/scenes.h"
 #include "simlib/physicsstep.h"
 #include "simlib/updatetemperature.h"
@@ -136,6 +139,34 @@ TEST_F(HeatFixture, PhaseChangesWithHysteresisOresAndRelease) {
     EXPECT_EQ(E(*world, 3, 1), kSteam);
     ASSERT_EQ(world->outputCollector.flaggedTransitions.size(), 1u);
     EXPECT_EQ(world->outputCollector.flaggedTransitions[0], 2);
+}
+
+// A table may name a conversion beyond 1 (or not finite): the ore is then at
+// most all the cell holds, never more matter or germs than there were.
+TEST_F(HeatFixture, AnOreTakesAtMostTheCellsMatterAndGerms) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const struct {
+        float conversion, oreMass, cellMass;
+        int32_t oreGerms;
+    } cases[] = {{2.0f, 2.0f, 0.0f, 1000}, {INFINITY, 2.0f, 0.0f, 1000}, {nan, 0.0f, 2.0f, 0}};
+    for (const auto& k : cases) {
+        elements.records[kWater].lowTempTransitionOreId = elements.records[kGranite].id;
+        elements.records[kWater].lowTempTransitionOreMassConversion = k.conversion;
+        elements.BuildDerivedTables();
+        auto world = Make(1, 1, kWater, 260.0f, 2.0f);
+        const size_t c = size_t(1 * world->width + 1);
+        world->updatedCells.diseaseIdx[c] = 0;
+        world->updatedCells.diseaseCount[c] = 1000;
+        EXPECT_TRUE(Transition(*world, 1, 1));
+        const auto& emitted = world->outputCollector.emittedMatter;
+        ASSERT_EQ(emitted.size(), k.oreMass > 0.0f ? 1u : 0u) << k.conversion;
+        if (!emitted.empty()) {
+            EXPECT_EQ(emitted[0].mass, k.oreMass) << k.conversion;
+            EXPECT_EQ(emitted[0].diseaseCount, k.oreGerms) << k.conversion;
+        }
+        EXPECT_EQ(M(*world, 1, 1), k.cellMass) << k.conversion;
+        EXPECT_EQ(world->updatedCells.diseaseCount[c], 1000 - k.oreGerms) << k.conversion;
+    }
 }
 
 // Steam of game cell 2 (top left) may leave, that of game cell 3 may not.

@@ -418,7 +418,7 @@ TS_CHECK_OFFSET(AddMassPayload, diseaseIdx, 21);
 typedef struct ConsumeDiseasePayload {
     int32_t gameCell;
     uint32_t callbackId;
-    float fraction;
+    float fraction; /* of the cell's germs, rounded; a take below 0 (or NaN) takes none */
     int32_t maxCount;
 } ConsumeDiseasePayload;
 TS_CHECK_SIZE(ConsumeDiseasePayload, 16);

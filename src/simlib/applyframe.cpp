@@ -176,6 +176,11 @@ void ConsumeDisease(World& world, const ConsumeDiseasePayload& m) {
     int32_t removed = 0;
     if (u.diseaseIdx[c] < kNoDisease) {
         removed = std::min(TruncToInt32(float(u.diseaseCount[c]) * m.fraction + 0.5f), m.maxCount);
+        if (removed < 0) {
+            // A take below zero would add germs (with a NaN fraction, two billion of them).
+            TS_WARN("ConsumeDisease skipped: a fraction of %f, at most %d", double(m.fraction), m.maxCount);
+            removed = 0;
+        }
         u.diseaseCount[c] = SaturateToInt32(int64_t(u.diseaseCount[c]) - removed);
         if (u.diseaseCount[c] < 1) u.ClearDisease(c);
     }

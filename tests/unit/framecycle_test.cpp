@@ -298,11 +298,23 @@ TEST_F(FrameCycle, ThirtyFiveFramesWithoutExchange) {
 // tests', of short payloads the frame manager's. A negative take is refused by
 // the message itself, before the flood fill's own check would catch it.)
 TEST_F(FrameCycle, BadQueuedMessagesAreSkippedWithReports) {
-    Start(MixedPlan());
+    WorldLayout world = MixedPlan();
+    SetGerms(world.at(1, 1), 0, 10);
+    Start(world);
     Post(SIM_MSG_MODIFY_CELL_ENERGY, ModifyCellEnergyPayload{0, std::nanf(""), 400.0f, 1});
     Post(SIM_MSG_SET_CELL_BYTE_GRID, SetCellByteGridPayload{0, 255, {0, 0, 0}});  // no grid loaded
     Post(SIM_MSG_CONSUME_MASS, ConsumeMassPayload{Cell(1, 0), 2, -1.0f, kWater, 3, {0, 0}});
+    // Takes of germs below zero (a NaN fraction was one of two billion) take none.
+    Post(SIM_MSG_CONSUME_DISEASE, ConsumeDiseasePayload{Cell(1, 1), 7, std::nanf(""), 100});
+    Post(SIM_MSG_CONSUME_DISEASE, ConsumeDiseasePayload{Cell(1, 1), 8, 1.0f, -5});
+    Post(SIM_MSG_CONSUME_DISEASE, ConsumeDiseasePayload{Cell(1, 1), 9, -2.0f, 100});
     const FrameResults* r = RunFrame(0.0f);
+    ASSERT_EQ(r->consumeDiseaseResultsCount, 3);
+    for (int32_t i = 0; i < 3; ++i)
+        EXPECT_EQ(std::pair(int(r->consumeDiseaseResults[i].diseaseIdx), r->consumeDiseaseResults[i].countRemoved),
+                  std::pair(0, 0)) << i;
+    EXPECT_EQ(Germs(r, Cell(1, 1)), (std::pair{0, 10}));
+    EXPECT_TRUE(Reported("ConsumeDisease skipped: a fraction of nan, at most 100"));
     EXPECT_EQ(r->elementIdx[0], kGranite);
     EXPECT_EQ(r->temperature[0], 300.0f);
     EXPECT_TRUE(Reported("not a number"));

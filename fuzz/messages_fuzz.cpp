@@ -8,7 +8,9 @@
 //        (mode bits 0-1 == 3: the size byte follows, else the fixed size;
 //        bit 2: an issued handle at the handle field, from u8; bit 3: a
 //        valid game cell at the cell field, from u16)
-//   4    EndFrame: u8 mode, [f32 dt], [16 bytes of region]
+//   4    EndFrame: u8 mode, [f32 dt], [16 bytes of region] (a fuzzed dt
+//        beyond 4 s is cut to 4 s unless mode bit 3 is set: most random
+//        floats are huge, and a cycle of the step cap costs 200 steps)
 //   5    ExchangeFrame: u8 mode, [u16 size] (mode & 7 == 7: a grid of that size)
 //   6    raw message: u32 id, u8 size, payload
 //   7    u8 what: 0 save and load the save, 1 LoadCellByteGrid, 2 SettleWorld,
@@ -37,6 +39,7 @@ constexpr int32_t kCells = kWidth * kHeight;
 constexpr int kMaxRecords = 256;
 constexpr int kMaxExchanges = 16;
 constexpr EndFramePayload kEndOfInput{0.2f, 0, 0, kWidth, kHeight};
+constexpr float kLongestFrame = 4.0f;  // 20 steps
 
 // Where a message carries a handle and a game cell (-1: none).
 struct Shape {
@@ -151,7 +154,10 @@ void EndFrame(Session& s, Bytes& in) {
     switch (mode & 3) {
         case 0: break;
         case 1: p.dt = 0.0f; break;
-        case 2: p.dt = in.Get<float>(); break;
+        case 2:
+            p.dt = in.Get<float>();
+            if ((mode & 8) == 0 && p.dt > kLongestFrame) p.dt = kLongestFrame;
+            break;
         default: p.dt = float(in.U8()) / 64.0f;
     }
     if (mode & 4) {

@@ -120,7 +120,9 @@ bool BoilOff(World& world, int32_t c, int32_t n) {
         u.diseaseCount[size_t(c)] = oldCount;
         return false;
     }
-    u.temperature[size_t(n)] = (cn * tn - q) / cn;
+    // The heat given up never warms the neighbour: in float, (cn tn - q) / cn
+    // of a heavy cell at 10000 K rounded 1 ulp past the ceiling.
+    u.temperature[size_t(n)] = std::min((cn * tn - q) / cn, tn);
     const float boiled = e.highTemp + 3.0f;
     if (hState == SIM_STATE_LIQUID &&
         ReleaseContents(world.outputCollector, world, c, h, 5.0f, boiled, disease, count, ForceEmission(world)))
@@ -150,7 +152,7 @@ bool MeltNeighbour(World& world, int32_t c, int32_t n) {
     const int32_t count = TruncToInt32(float(u.diseaseCount[size_t(n)]) * 5.0f / u.mass[size_t(n)]);
     if (ReleaseContents(world.outputCollector, world, c, h, 5.0f, melted, u.diseaseIdx[size_t(n)], count,
                         ForceEmission(world))) {
-        u.temperature[size_t(c)] = (cc * tc - q) / cc;
+        u.temperature[size_t(c)] = std::min((cc * tc - q) / cc, tc);
         u.mass[size_t(n)] -= 5.0f;
         AdjustDiseaseCount(u, size_t(n), -count);
         if (u.mass[size_t(n)] <= kSmallestMass) EmptyAndMark(world, n);

@@ -325,6 +325,12 @@ TEST_F(MatterFixture, BoilingAndMeltingByHotNeighbours) {
     EXPECT_TRUE(Is(*boil, 3, 2, kWater, 7.5f));
     // Q = (372.5 + 3 - 300) x 4.179 x 5 from the granite's 1000 x 0.79 kJ/K.
     EXPECT_NEAR(Temp(*boil, 2, 1), 600.0 - 75.5 * 4.179 * 5.0 / 790.0, 1e-3);
+    // A heavy solid at the ceiling stays there: (cn T - Q) / cn rounded 1 ulp above.
+    Put(*boil, 2, 1, kGranite, 10000.0f, 17951734.0f);
+    Put(*boil, 2, 2, kWater, 300.0f, 20.0f);
+    ts::SettleCell(*boil, At(*boil, 2, 2));
+    EXPECT_TRUE(Is(*boil, 2, 2, kSteam, 5.0f, 375.5f));
+    EXPECT_EQ(Temp(*boil, 2, 1), 10000.0f);
 
     auto melt = Make(1, 3, kVacuum, 0.0f, 0.0f, {{1, 1, kIce, 250.0f, 100.0f}, {1, 2, kOxygen, 1000.0f, 1.0f}});
     ts::SettleCell(*melt, At(*melt, 1, 2));

@@ -2,6 +2,7 @@
 // element table payload, then the disease table payload. Tables that load and
 // can build a world run an 8 x 6 world holding every element (and a disease
 // in some cells) for two frames; the published cells are checked.
+#include <cfloat>
 #include <cmath>
 
 #include "fuzz/harness.h"
@@ -16,7 +17,9 @@ constexpr int32_t kHeight = 6;
 
 // The physics takes element properties as the host gives them: a table of
 // non-finite or negative heat capacities, conductivities or masses describes
-// no matter, and its worlds are not checked (they are still run).
+// no matter, and its worlds are not checked (they are still run). So does a
+// heat capacity of zero, or a subnormal one: the simulation thread flushes
+// subnormals to zero.
 bool PlausibleMatter(const ElementRecord& r) {
     const float values[] = {r.specificHeatCapacity, r.thermalConductivity, r.defaultMass, r.maxMass,
                             r.defaultTemperature, r.lowTemp, r.highTemp, r.flow, r.maxFlow,
@@ -26,7 +29,7 @@ bool PlausibleMatter(const ElementRecord& r) {
                             r.highTempTransitionOreMassConversion};
     for (float v : values)
         if (!std::isfinite(v) || v < 0.0f) return false;
-    return r.specificHeatCapacity > 0.0f && r.defaultTemperature <= SIM_MAX_TEMPERATURE;
+    return r.specificHeatCapacity >= FLT_MIN && r.defaultTemperature <= SIM_MAX_TEMPERATURE;
 }
 
 }  // namespace

@@ -377,7 +377,9 @@ void ApplyChunkRow(World& world, OutputCollector& collector, const Rect& band, i
                 }
                 if ((info.stateFlags & SIM_ELEMENT_NO_HEAT_EXCHANGE) == 0 && target >= 0.0f) {
                     float& t = world.updatedCells.temperature[i];
-                    t = (1.0f - k) * t + k * std::max(target, kRelaxationFloor);
+                    // Between the cell and its goal: rounding took (1 - k) T + k T past 10000 K.
+                    const float goal = std::max(target, kRelaxationFloor);
+                    t = std::clamp((1.0f - k) * t + k * goal, std::min(t, goal), std::max(t, goal));
                     check();
                 }
                 if (changed) rowWrites |= kRowTransitions;

@@ -100,6 +100,14 @@ TEST_F(HeatFixture, TinyMassRelaxesAndNoHeatExchangeElementDoesNot) {
     // No conduction with its hot neighbour, but halfway to its target.
     EXPECT_FLOAT_EQ(T(*world, 1, 1), 400.0f);
 
+    // At the ceiling a cell stays there: (1 - k) T + k T rounds 1 ulp above
+    // 10000 K for many rates.
+    auto hot = Make(1, 1, kGranite, 10000.0f, 1.0f);
+    hot->targetTemperature[size_t(1 * hot->width + 1)] = 10000.0f;
+    hot->frameParameters.temperatureRelaxRate = 1.46484467e-07f;
+    Heat(*hot);
+    EXPECT_EQ(T(*hot, 1, 1), 10000.0f);
+
     elements.records[kIce].stateFlags |= SIM_ELEMENT_NO_HEAT_EXCHANGE;
     elements.BuildDerivedTables();
     auto sealed = Make(2, 1, kIce, 250.0f, 10.0f);

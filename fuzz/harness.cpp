@@ -198,6 +198,27 @@ size_t CheckFrame(const FrameResults* r, int32_t w, int32_t h, const char* where
     for (int32_t i = 0; i < r->solidChangedCellsCount; ++i)
         if (r->solidChangedCells[i] < 0 || r->solidChangedCells[i] >= n)
             Fail("%s: solid change %d names game cell %d", where, i, r->solidChangedCells[i]);
+    // Matter the host is handed (and puts back into its world as items) is
+    // matter too: no negative or non-finite mass, and with mass a temperature
+    // in (0, 10000] and germs of no negative count.
+    auto matter = [&](const char* name, int32_t i, float m, float t, int32_t germs) {
+        if (!std::isfinite(m) || m < 0.0f) Fail("%s: %s entry %d has mass %g", where, name, i, m);
+        if (m > 0.0f && (!(t > 0.0f) || !(t <= SIM_MAX_TEMPERATURE) || germs < 0))
+            Fail("%s: %s entry %d holds %g kg at %g K with %d germs", where, name, i, m, t, germs);
+    };
+#define TS_CHECK_MATTER(name)                                                        \
+    for (int32_t i = 0; i < r->name##Count; ++i)                                     \
+        matter(#name, i, r->name[i].mass, r->name[i].temperature, r->name[i].diseaseCount);
+    TS_CHECK_MATTER(releasedContents);
+    TS_CHECK_MATTER(emittedMatter);
+    TS_CHECK_MATTER(dugMatter);
+    TS_CHECK_MATTER(fallingSolids);
+    TS_CHECK_MATTER(consumeMassResults);
+    TS_CHECK_MATTER(massConsumerOutputs);
+#undef TS_CHECK_MATTER
+    for (int32_t i = 0; i < r->consumeDiseaseResultsCount; ++i)
+        if (r->consumeDiseaseResults[i].countRemoved < 0)
+            Fail("%s: ConsumeDisease result %d removed %d germs", where, i, r->consumeDiseaseResults[i].countRemoved);
     return size_t(n);
 }
 

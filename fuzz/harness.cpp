@@ -120,13 +120,12 @@ std::string SaveOf(const tshost::WorldLayout& layout) {
 const FrameResults* LoadSave(const std::string& blob, uint32_t seed) {
     const auto* results = reinterpret_cast<const FrameResults*>(
         SIM_HandleMessage(SIM_MSG_LOAD_SAVE_GAME, int32_t(blob.size()), blob.data()));
-    if (results != nullptr) {
-        // The first cycle runs no step, so the seed set here is the one the
-        // first step draws from, whatever the thread's timing.
-        ts::Runtime& rt = ts::GetRuntime();
-        std::lock_guard<std::mutex> cycle(rt.exchange.cycleLock);
-        if (rt.simData) rt.simData->randomSeed = seed;
-    }
+    // The seed message waits for the load's first cycle (which runs no step),
+    // then puts the process-wide pass state back to its start as well: every
+    // input runs the same way whatever the inputs before it left behind.
+    const SetRandomSeedPayload payload{seed};
+    if (results != nullptr && SIM_HandleMessage(SIM_MSG_SET_RANDOM_SEED, int32_t(sizeof payload), &payload) != 1)
+        Fail("SetRandomSeed refused after a load");
     return results;
 }
 

@@ -49,8 +49,8 @@ std::string SaveOf(const tshost::WorldLayout& layout);
 // Scene(gameWidth, gameHeight): where every session of a target begins.
 std::string StartWithSceneSave(int32_t gameWidth, int32_t gameHeight);
 
-// LoadSaveGame of `blob`; on success the world's random seed is pinned to
-// `seed` (under the cycle lock) so that a run repeats exactly.
+// LoadSaveGame of `blob`; on success SetRandomSeed pins the world's seed to
+// `seed` and resets the pass state, so that a run repeats exactly.
 const FrameResults* LoadSave(const std::string& blob, uint32_t seed = 12345);
 
 // Checks every published cell: element inside the table; mass finite and

@@ -122,6 +122,9 @@ SimThread::~SimThread() {
 
 void SimThread::StartOn(World& world) {
     world_ = &world;
+    // A world starts without the time an earlier one left unfilled: a save
+    // loaded twice runs the same steps for the same frames.
+    timeAccumulator_ = 0.0f;
     frameManager_.ReleaseReadyFrames();
     Start();
 }

@@ -126,8 +126,9 @@ public:
     StepContext& stepContext() { return *stepContext_; }
     float timeAccumulator() const { return timeAccumulator_; }
 
-    // Host thread: starts the frame cycle on `world` (frames already closed are
-    // applied by the first cycle). Throws when the thread cannot be created.
+    // Host thread: starts the frame cycle on `world` with no time carried
+    // (frames already closed are applied by the first cycle). Throws when the
+    // thread cannot be created.
     void StartOn(World& world);
     // Host thread: hands a running thread a stop request and joins it.
     void StopAndJoin();

@@ -59,11 +59,12 @@ TEST_F(CellMessages, LiquidIntoASolidCellMeetsWhatItsNeighbourHolds) {
 }
 
 // Replace-and-displace clamps its temperature into [0, 10000] exactly; only a
-// cell with mass that would be at 0 K gets the small floor of the other types.
+// cell with mass that would be at 0 K gets the small floor of the other types
+// (below the smallest normal float is 0 K: the sim thread flushes it to zero).
 // Replace types given a negative mass leave an empty vacuum cell.
 TEST_F(CellMessages, ReplaceTemperatureAndMassClamps) {
     LoadTables();
-    Load(tshost::WorldLayout(8, 1, tshost::Matter(E("Oxygen"), 300.0f, 1.0f)));
+    Load(tshost::WorldLayout(11, 1, tshost::Matter(E("Oxygen"), 300.0f, 1.0f)));
     const float hottest = std::nextafter(SIM_MAX_TEMPERATURE, 0.0f);
     const struct {
         uint8_t type;
@@ -77,6 +78,9 @@ TEST_F(CellMessages, ReplaceTemperatureAndMassClamps) {
         {SIM_REPLACE_AND_DISPLACE, 50.0f, 12000.0f, 50.0f, 10000.0f, false, 1},
         {SIM_REPLACE_AND_DISPLACE, 50.0f, 0.5f, 50.0f, 0.5f, false, 0},
         {SIM_REPLACE_AND_DISPLACE, 50.0f, 0.0f, 50.0f, 1.0f, false, 2},
+        {SIM_REPLACE_AND_DISPLACE, 50.0f, 1e-40f, 50.0f, 1.0f, false, 2},
+        {SIM_REPLACE_REPLACE, 50.0f, 1e-40f, 50.0f, 1.0f, false, 1},
+        {SIM_REPLACE_ADD, 50.0f, 1e-40f, 50.0f, 1.0f, false, 1},
         {SIM_REPLACE_REPLACE, 50.0f, 12000.0f, 50.0f, hottest, false, 1},  // type 1 keeps its clamp
         {SIM_REPLACE_REPLACE, -5.0f, 300.0f, 0.0f, 0.0f, true, 0},
         {SIM_REPLACE_AND_DISPLACE, -5.0f, 300.0f, 0.0f, 0.0f, true, 0},
@@ -143,18 +147,20 @@ TEST_F(CellMessages, RefusedMessagesStillAnswer) {
     EXPECT_TRUE(ReportRecorder::Saw("Invalid replacement type"));
 }
 
-TEST_F(CellMessages, AddMassOfNothingOutsideTheTemperatureRangeIsRefused) {
-    // An empty cell took the temperature of nothing added, outside [0, 10000] K.
+TEST_F(CellMessages, AddMassOutsideTheTemperatureRangeIsRefused) {
+    // An empty cell took the temperature of nothing added, outside [0, 10000]
+    // K; matter below the smallest normal float became gas at 0 K a step later.
     LoadTables();
     const uint8_t oxygen = E("Oxygen");
-    Load(tshost::WorldLayout(2, 1, tshost::Matter(E("Vacuum"), 0.0f, 0.0f)));
+    Load(tshost::WorldLayout(3, 1, tshost::Matter(E("Vacuum"), 0.0f, 0.0f)));
     lib().Send(SIM_MSG_ADD_MASS, tshost::AddMass(0, 41, 0.0f, -20.0f, 0, oxygen, 255));
     lib().Send(SIM_MSG_ADD_MASS, tshost::AddMass(1, 42, 0.0f, 20000.0f, 0, oxygen, 255));
+    lib().Send(SIM_MSG_ADD_MASS, tshost::AddMass(2, 43, 0.12f, 1e-40f, 0, oxygen, 255));
     const auto empty = RunFrame(0.0f);
-    ASSERT_EQ(empty.addMassResults().size(), 2u);
+    ASSERT_EQ(empty.addMassResults().size(), 3u);
     for (const AddMassResult& a : empty.addMassResults()) EXPECT_EQ(a.accepted, 0) << a.callbackId;
-    EXPECT_EQ(empty.temperature()[0], 0.0f);
-    EXPECT_EQ(empty.temperature()[1], 0.0f);
+    for (int32_t c = 0; c < 3; ++c) EXPECT_EQ(empty.temperature()[size_t(c)], 0.0f) << c;
+    EXPECT_EQ(empty.mass()[2], 0.0f);
 }
 
 // A disease of weight 0 never takes a cell; one already there loses to any
@@ -381,11 +387,11 @@ TEST_F(Components, LimitsAndValuesAtTheEdges) {
     NoConduction(0, 0, 1, 1);  // under the building
     lib().Send(SIM_MSG_ADD_BUILDING_HEAT_EXCHANGE,
          tshost::AddBuildingHeatExchange(1, E("Granite"), 10.0f, 300.0f, 1.0f, INFINITY, 0.0f, 0, 0, 1, 1));
-    for (uint32_t id : {2u, 3u, 4u}) lib().Send(SIM_MSG_ADD_MASS_EMITTER, tshost::AddMassEmitter(5.0f, id, SIM_NO_CALLBACK, SIM_NO_CALLBACK));
+    for (uint32_t id : {2u, 3u, 4u, 6u}) lib().Send(SIM_MSG_ADD_MASS_EMITTER, tshost::AddMassEmitter(5.0f, id, SIM_NO_CALLBACK, SIM_NO_CALLBACK));
     lib().Send(SIM_MSG_ADD_MASS_CONSUMER, tshost::AddMassConsumer(Cell(5, 1), 5, 1, 0, E("Oxygen")));
     auto r = RunFrame(0.0f);
     const uint32_t building = HandleOf(r, 1), unlimited = HandleOf(r, 2), scorching = HandleOf(r, 3),
-                   idle = HandleOf(r, 4), consumer = HandleOf(r, 5);
+                   idle = HandleOf(r, 4), consumer = HandleOf(r, 5), frozen = HandleOf(r, 6);
     ASSERT_NE(building, SIM_NO_HANDLE);
 
     // Bounds that are not valid are ignored without a word; infinite energy
@@ -393,30 +399,35 @@ TEST_F(Components, LimitsAndValuesAtTheEdges) {
     lib().Send(SIM_MSG_MODIFY_BUILDING_ENERGY, tshost::ModifyBuildingEnergy(building, 100.0f, NAN, 350.0f));
     lib().Send(SIM_MSG_MODIFY_BUILDING_ENERGY, tshost::ModifyBuildingEnergy(building, 100.0f, 0.0f, INFINITY));
     lib().Send(SIM_MSG_MODIFY_BUILDING_ENERGY, tshost::ModifyBuildingEnergy(building, INFINITY, 0.0f, 350.0f));
-    // No pressure limit; an emission temperature clamped to 10000 K; nothing to emit but germs.
+    // No pressure limit; an emission temperature clamped to 10000 K; nothing to
+    // emit but germs; a subnormal emission temperature (0 K to the sim thread) clamped to 1 K.
     lib().Send(SIM_MSG_MODIFY_MASS_EMITTER,
          tshost::ModifyMassEmitter(unlimited, Cell(1, 1), 0.2f, 0.1f, 300.0f, INFINITY, 0, E("Oxygen"), 1, 255));
     lib().Send(SIM_MSG_MODIFY_MASS_EMITTER,
          tshost::ModifyMassEmitter(scorching, Cell(2, 1), 0.2f, 0.1f, 20000.0f, 5.0f, 0, E("Oxygen"), 1, 255));
     lib().Send(SIM_MSG_MODIFY_MASS_EMITTER,
          tshost::ModifyMassEmitter(idle, Cell(3, 1), 0.2f, 0.0f, 300.0f, 5.0f, 50, E("Oxygen"), 1, 0));
+    lib().Send(SIM_MSG_MODIFY_MASS_EMITTER,
+         tshost::ModifyMassEmitter(frozen, Cell(4, 1), 0.2f, 0.1f, 1e-40f, 5.0f, 0, E("Oxygen"), 1, 255));
     lib().Send(SIM_MSG_MODIFY_MASS_CONSUMER, tshost::ModifyMassConsumer(consumer, Cell(5, 1), 1.0f));
     r = RunFrame(0.4f);  // the outlets emit on the second step
     EXPECT_EQ(r.buildingOutputs()[0].temperature, 350.0f);
     EXPECT_TRUE(r.buildingsOverheated().empty());
     const std::span<const MassEmitterOutput> out = r.massEmitterOutputs();
-    ASSERT_EQ(out.size(), 3u);
+    ASSERT_EQ(out.size(), 4u);
     EXPECT_EQ(out[0].elementIdx, E("Oxygen"));
     EXPECT_FLOAT_EQ(out[0].mass, 0.1f);
     EXPECT_FLOAT_EQ(out[1].mass, 0.1f);
     EXPECT_EQ(out[1].temperature, SIM_MAX_TEMPERATURE);
     EXPECT_EQ(out[2].elementIdx, E("Oxygen"));
     EXPECT_EQ(out[2].mass, 0.0f);
+    EXPECT_EQ(out[3].temperature, 1.0f);
     int64_t germs = 0;
     for (int32_t c = 0; c < width * height; ++c) germs += r.diseaseCount()[size_t(c)];
     EXPECT_EQ(germs, 50);
     EXPECT_EQ(r.massConsumerOutputs().size(), 2u);
     EXPECT_TRUE(ReportRecorder::Saw("clamped to 10000"));
+    EXPECT_TRUE(ReportRecorder::Saw("clamped to 1.0"));
     ReportRecorder::Clear();
 
     // An infinite interval never comes round; a negative rate stops the intake.

@@ -2,6 +2,7 @@
 // modifications and its removes, each kind in arrival order. Host values are
 // checked before they index anything or reach a record.
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <initializer_list>
 #include <optional>
@@ -174,11 +175,13 @@ void ApplyEmitterMessages(World& world, PendingFrame& frame) {
             !Finite({m.emitMass}, message) || !Numbers({m.interval, m.emitTemperature, m.maxPressure}, message))
             return;
         // Emitted matter must keep a cell's temperature within (0, 10000]; a
-        // negative temperature stands for the element's default.
+        // negative temperature stands for the element's default, and one
+        // below the smallest normal float is 0 K (the simulation thread
+        // flushes it to zero).
         ModifyMassEmitterPayload modify = m;
         if (m.emitMass > 0.0f && m.emitTemperature >= 0.0f &&
-            !(m.emitTemperature > 0.0f && m.emitTemperature <= SIM_MAX_TEMPERATURE)) {
-            modify.emitTemperature = m.emitTemperature > 0.0f ? SIM_MAX_TEMPERATURE : kColdestMatter;
+            !(m.emitTemperature >= FLT_MIN && m.emitTemperature <= SIM_MAX_TEMPERATURE)) {
+            modify.emitTemperature = m.emitTemperature > SIM_MAX_TEMPERATURE ? SIM_MAX_TEMPERATURE : kColdestMatter;
             TS_WARN("ModifyMassEmitter: emission temperature %f clamped to %f", double(m.emitTemperature),
                     double(modify.emitTemperature));
         }

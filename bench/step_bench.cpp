@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "common/floatmode.h"
 #include "hostapi/runtime.h"
 #include "hostkit/payloads.h"
 #include "hostkit/savegame.h"
@@ -150,7 +151,7 @@ void BM_Step(benchmark::State& state, Config config) {
     ts::WorkerPool pool(config.workers);
     ts::StepContext context(pool);
     int step = 0;
-    ts::SetFlushToZeroMode();  // as on the sim thread, which runs the step
+    ts::SetSimulationFloatMode();  // as on the sim thread, which runs the step
     auto advance = [&] {
         // The settled scene's pour, as a host would keep it going.
         if (scene == kSettled && step++ % 10 == 0) tsscene::Pour(SharedTables(), *world);

@@ -34,6 +34,11 @@
  * or LoadSaveGame (LoadSaveGame starts the simulation thread); per game frame:
  * queued messages, SetFrameParameters, EndFrame, ExchangeFrame; SIM_BeginSave
  * and SIM_EndSave between frames; SIM_Shutdown.
+ *
+ * The library computes in a floating-point mode of its own (exceptions masked,
+ * rounding to nearest, denormal results flushed to zero) on its threads and
+ * inside every export, whatever mode the host set; the host's mode is put back
+ * before an export returns (a host callback runs in the library's mode).
  */
 #ifndef TESSELSIM_TESSELSIM_H
 #define TESSELSIM_TESSELSIM_H

@@ -21,6 +21,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "common/floatmode.h"
 #include "tesselsim/tesselsim.h"
 
 namespace ts {
@@ -437,6 +438,7 @@ std::string DescribeMachine(const MachineSources& s) {
 }  // namespace ts
 
 TS_API const char* SYSINFO_Acquire(void) {
+    const ts::SimulationFloatScope floatMode;
     try {
         auto text = std::make_unique<std::string>(ts::DescribeMachine(ts::LiveMachineSources()));
         std::lock_guard<std::mutex> guard(ts::textLock);

@@ -1,11 +1,14 @@
 // Nothing is thrown across the C boundary: every export runs its body through
 // CatchAll, which reports what escaped (out of memory included) and answers
-// the export's failure value.
+// the export's failure value. The body runs in the library's floating-point
+// mode; the host's is put back on return.
 #pragma once
 
 #include <exception>
 #include <new>
 #include <type_traits>
+
+#include "common/floatmode.h"
 
 namespace ts {
 
@@ -14,6 +17,7 @@ void ReportCaught(const char* where, const char* what) noexcept;
 
 template <class F>
 auto CatchAll(const char* where, std::invoke_result_t<F> failed, F&& body) noexcept {
+    const SimulationFloatScope floatMode;
     try {
         return body();
     } catch (const std::bad_alloc&) {
@@ -28,6 +32,7 @@ auto CatchAll(const char* where, std::invoke_result_t<F> failed, F&& body) noexc
 
 template <class F>
 void CatchAll(const char* where, F&& body) noexcept {
+    const SimulationFloatScope floatMode;
     try {
         body();
     } catch (const std::bad_alloc&) {

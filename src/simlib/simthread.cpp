@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "common/floatmode.h"
 #include "common/logger.h"
 #include "common/numeric.h"
 #include "common/report.h"
@@ -192,7 +193,7 @@ void SimThread::RunCycle() {
 }
 
 void SimThread::Run() {
-    SetFlushToZeroMode();
+    SetSimulationFloatMode();
     for (;;) {
         if (StopRequested()) return;
         RunCycle();

@@ -1,11 +1,10 @@
 #include "simlib/workerpool.h"
 
 #include <pthread.h>
-#include <xmmintrin.h>
+
+#include "common/floatmode.h"
 
 namespace ts {
-
-void SetFlushToZeroMode() { _MM_SET_FLUSH_ZERO_MODE(_MM_FLUSH_ZERO_ON); }
 
 WorkerPool::WorkerPool(int workers, ThreadStartHook threadStart) {
     if (workers < 1) workers = 1;
@@ -71,7 +70,7 @@ Job* WorkerPool::TakeJob() {
 void WorkerPool::WorkerLoop(ThreadStartHook threadStart) {
     // Named so that a debugger, `top -H` and the crash report's thread list tell it apart.
     pthread_setname_np(pthread_self(), "SimWorker");
-    SetFlushToZeroMode();
+    SetSimulationFloatMode();
     if (threadStart != nullptr) threadStart();
     std::unique_lock<std::mutex> guard(lock_);
     for (;;) {

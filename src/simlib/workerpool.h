@@ -52,8 +52,5 @@ private:
     bool stop_ = false;
 };
 
-// Every thread that runs a pass flushes denormal results to zero, so results
-// are the same whichever thread computes them.
-void SetFlushToZeroMode();
 
 }  // namespace ts

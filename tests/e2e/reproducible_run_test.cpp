@@ -3,6 +3,8 @@
 // every process and also after another session of the same process (the
 // pinned hashes of the unit tests cover the worker counts); the hash tells
 // worlds one cell apart.
+#include <xmmintrin.h>
+
 #include "e2e/hostfixture.h"
 
 namespace tstest {
@@ -69,6 +71,22 @@ TEST_F(ReproducibleRun, SameSeedSameHashAfterAnotherSession) {
     // The seed reaches the physics: another seed, another run.
     EXPECT_NE(Session(8, 200), first);
     for (const auto& report : ReportRecorder::Take()) ADD_FAILURE() << "report: " << report.message;
+}
+
+// A host thread may round another way, read denormals as zero and trap on
+// invalid operations (a debug build's habit): the library's threads inherited
+// that mode, ran other bits, and a NaN test on the sim thread stopped the game
+// with SIGFPE. The run is the pinned one, and the host gets its mode back.
+TEST_F(ReproducibleRun, TheHostsFloatingPointModeReachesNoComputation) {
+    const unsigned host = _mm_getcsr();
+    const unsigned odd = (host & ~(_MM_MASK_INVALID | _MM_MASK_DIV_ZERO | _MM_ROUND_MASK)) | _MM_ROUND_TOWARD_ZERO | 0x40u;
+    _mm_setcsr(odd);
+    const uint64_t hash = Session(7, 200);
+    const unsigned after = _mm_getcsr();
+    _mm_setcsr(host);
+    EXPECT_EQ(hash, kSeven200Frames) << std::hex << hash;
+    EXPECT_EQ(views, kSeven200FramesViews) << std::hex << views;
+    EXPECT_EQ(after & ~0x3Fu, odd & ~0x3Fu) << std::hex << after;  // control bits; status flags are the host's
 }
 
 TEST_F(ReproducibleRun, ALoadedSaveRunsTheSameWhateverRanBefore) {

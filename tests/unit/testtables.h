@@ -2,13 +2,12 @@
 // sim thread's floating-point mode.
 #pragma once
 
-#include <xmmintrin.h>
-
 #include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "common/floatmode.h"
 #include "hostkit/tables.h"
 #include "hostkit/world.h"
 #include "simlib/disease.h"
@@ -19,14 +18,7 @@ namespace tstest {
 
 // The sim thread's floating-point mode on the test's thread, which runs the
 // step (and, with one worker, the heat bands); restored afterwards.
-class SimThreadFloatMode {
-public:
-    SimThreadFloatMode() : saved_(_mm_getcsr()) { ts::SetFlushToZeroMode(); }
-    ~SimThreadFloatMode() { _mm_setcsr(saved_); }
-
-private:
-    unsigned saved_;
-};
+using SimThreadFloatMode = ts::SimulationFloatScope;
 
 inline ElementRecord Element(uint32_t id, uint8_t state, float specificHeat = 1.0f, float conductivity = 1.0f) {
     ElementRecord r;

@@ -55,10 +55,14 @@ TEST_F(Lifecycle, LoadAgainWhileRunning) {
                     SavedCell{elements.records[y == 1 ? kWater : kOxygen].id, 300.0f, y == 1 ? 200.0f : 1.0f};
         ASSERT_NE(Send(SIM_MSG_LOAD_SAVE_GAME, tshost::WriteSaveGame(save)), 0u);
     }
+    // The frames after the last load run on its world: the last cell is on its grid only.
+    Post(SIM_MSG_ADD_MASS, AddMassPayload{Cell(gameWidth - 1, gameHeight - 1), 9, 0.5f, 300.0f, 0, kOxygen, 255, {0, 0}});
     const FrameResults* r = RunFrame(0.2f);
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(r->frameCount, 1);
-    EXPECT_EQ(r->mass[Cell(0, 0)] > 0.0f, true);
+    EXPECT_EQ(r->elementIdx[Cell(gameWidth - 1, 0)], kWater);
+    ASSERT_EQ(r->addMassResultsCount, 1);
+    EXPECT_EQ(r->addMassResults[0].accepted, 1);
     EXPECT_EQ(ReportCount(), 0u);
 }
 

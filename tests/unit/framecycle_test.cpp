@@ -21,7 +21,7 @@ auto Corners(const Region& r) {
 }
 
 // (Queued messages applied through the frame cycle are the tests further down.)
-TEST(SimFrameManager, TheLaterParametersWinAndEndFrameCloses) {
+TEST(SimFrameManager, TheLaterParametersWinAndEndFrameClosesItsRegion) {
     SimFrameManager frames;
     ts::PendingFrame& frame = frames.currentFrame();
     // Two SetFrameParameters in one frame: the later one wins.
@@ -40,6 +40,11 @@ TEST(SimFrameManager, TheLaterParametersWinAndEndFrameCloses) {
 
     EXPECT_EQ(frames.EnqueueMessage(0x12345678u, &end, sizeof end), EnqueueResult::NotHandled);
     EXPECT_EQ(frames.EnqueueMessage(SIM_MSG_NO_OP, nullptr, 0), EnqueueResult::NotHandled);
+    // A region at the limits of i32 saturates.
+    ts::PendingFrame& next = frames.currentFrame();
+    const EndFramePayload edge{0.0f, INT32_MIN, INT32_MAX - 1, INT32_MAX, INT32_MAX};
+    frames.EnqueueMessage(SIM_MSG_END_FRAME, &edge, sizeof edge);
+    EXPECT_EQ(Corners(next.region), std::tuple(INT32_MIN + 1, INT32_MAX, INT32_MAX, INT32_MAX));
 }
 
 TEST(SimFrameManager, ShortPayloadsAreRefused) {
@@ -54,14 +59,6 @@ TEST(SimFrameManager, ShortPayloadsAreRefused) {
     // A longer payload is fine: only the fixed size is copied.
     uint8_t longer[40] = {};
     EXPECT_EQ(frames.EnqueueMessage(SIM_MSG_MODIFY_CELL, longer, sizeof longer), EnqueueResult::Handled);
-}
-
-TEST(SimFrameManager, RegionAtTheLimitsOfI32Saturates) {
-    SimFrameManager frames;
-    ts::PendingFrame& frame = frames.currentFrame();
-    const EndFramePayload end{0.0f, INT32_MIN, INT32_MAX - 1, INT32_MAX, INT32_MAX};
-    frames.EnqueueMessage(SIM_MSG_END_FRAME, &end, sizeof end);
-    EXPECT_EQ(Corners(frame.region), std::tuple(INT32_MIN + 1, INT32_MAX, INT32_MAX, INT32_MAX));
 }
 
 // The frame cycle driven through the C exports in-process: queued messages,

@@ -245,8 +245,10 @@ TEST(HostkitPayloads, EveryBuilderPutsEachArgumentInItsField) {
     for (const auto& c : cases) EXPECT_EQ(Hex(c.built), Hex(c.expected)) << c.name;
 }
 
-// Queued sizes are checked against the library's own list (the next test).
-TEST(HostkitPayloads, CatalogueListsEveryMessageOnceImmediateOnesFirst) {
+// The host kit keeps its own message catalogue (it sees only the public
+// header): every message once, the ten immediate ones first, and each queued
+// one with the id, name and size of the library's queue list.
+TEST(HostkitPayloads, CatalogueSaysWhatTheLibraryQueues) {
     const auto catalogue = tshost::MessageCatalogue();
     EXPECT_EQ(catalogue.size(), 45u);
     std::set<uint32_t> ids;
@@ -256,13 +258,19 @@ TEST(HostkitPayloads, CatalogueListsEveryMessageOnceImmediateOnesFirst) {
         EXPECT_EQ(tshost::FindMessage(m.id), &m);
         queued += m.kind == tshost::MessageKind::Queued;
         frameDirect += m.kind == tshost::MessageKind::FrameDirect;
+        EXPECT_EQ(m.kind == tshost::MessageKind::Queued, ts::FindQueuedMessage(m.id) != nullptr) << m.name;
     }
     EXPECT_EQ(frameDirect, 2);
     EXPECT_EQ(queued, 33);
     EXPECT_EQ(tshost::FindMessage(0x12345678u), nullptr);
-
-    // The ten immediate messages first (their ids are the header's), then the
-    // sizes of those and of the frame-direct ones (-1: depends on the content).
+    for (size_t slot = 0; slot < ts::kUsedQueueCount; ++slot) {
+        const ts::QueuedMessageInfo& library = ts::QueuedMessageOf(ts::QueueSlot(slot));
+        const tshost::MessageInfo* host = tshost::FindMessage(library.id);
+        ASSERT_NE(host, nullptr) << library.name;
+        EXPECT_EQ(host->size, int32_t(library.size)) << library.name;
+        EXPECT_EQ("k" + std::string(host->name), library.name);
+    }
+    // The sizes of the immediate and frame-direct ones (-1: depends on the content).
     for (size_t i = 0; i < 10; ++i) EXPECT_EQ(catalogue[i].kind, tshost::MessageKind::Immediate) << i;
     const std::pair<uint32_t, int32_t> sizes[] = {{0xd1c97543u, 20}, {0x9bada664u, 20}, {0xc88ce785u, 12},
                                                   {0x44cab6b9u, 2},  {0x39da19a9u, 0},  {0xe7906e7du, 0},
@@ -270,60 +278,28 @@ TEST(HostkitPayloads, CatalogueListsEveryMessageOnceImmediateOnesFirst) {
     for (const auto& [id, size] : sizes) EXPECT_EQ(tshost::FindMessage(id)->size, size) << std::hex << id;
 }
 
-// The host kit keeps its own message catalogue (it sees only the public
-// header); it must say what the library's queue list says.
-TEST(MessageCatalogue, HostKitQueuesWhatTheLibraryQueues) {
-    for (size_t slot = 0; slot < ts::kUsedQueueCount; ++slot) {
-        const ts::QueuedMessageInfo& queued = ts::QueuedMessageOf(ts::QueueSlot(slot));
-        const tshost::MessageInfo* host = tshost::FindMessage(queued.id);
-        ASSERT_NE(host, nullptr) << queued.name;
-        EXPECT_EQ(host->kind, tshost::MessageKind::Queued) << queued.name;
-        EXPECT_EQ(host->size, int32_t(queued.size)) << queued.name;
-        EXPECT_EQ("k" + std::string(host->name), queued.name);
-    }
-    // And nothing else: every other id the host kit knows is handled at once.
-    for (const tshost::MessageInfo& m : tshost::MessageCatalogue())
-        EXPECT_EQ(m.kind == tshost::MessageKind::Queued, ts::FindQueuedMessage(m.id) != nullptr) << m.name;
-}
-
 // --- CreateWorld and grid payloads, and the FrameResults view ------------------
 
-TEST(HostkitWorld, CreateWorldPayloadParsesBack) {
+// Every end-to-end world goes through the CreateWorld payload; here the
+// parser's side, the exact length, Fill's clipping and the byte grids.
+TEST(HostkitWorld, LayoutsAndGridPayloads) {
     tshost::WorldLayout world(3, 2, tshost::Matter(1, 300.0f, 1.5f));
-    world.Fill(0, 0, 3, 1, tshost::Matter(4, 280.0f, 1000.0f));  // bottom row
+    world.Fill(-2, 1, 2, 9, tshost::Matter(4, 280.0f, 1000.0f));  // clipped to (0, 1) and (1, 1)
+    for (int32_t c = 0; c < 6; ++c) EXPECT_EQ(world.cells[size_t(c)].elementIdx, c == 3 || c == 4 ? 4 : 1) << c;
+    EXPECT_EQ(tshost::WorldLayout(1, 1).at(0, 0).elementIdx, 255);
     world.at(2, 1) = tshost::WorldCell{1, 0x40, 17, 99, 300.0f, 1.5f, 310.0f, 1, 6, 12345};  // game cell 5, the last
     EXPECT_EQ(world.GameCell(2, 1), 5);
-
-    // Every end-to-end world goes through this payload; here the parser's side
-    // and the exact length.
     const std::string b = tshost::CreateWorldPayload(world);
     ASSERT_EQ(b.size(), 8 + 28 * 6u);
     const auto parsed = tshost::ParseCreateWorldPayload(b);
     ASSERT_TRUE(parsed.has_value());
-    EXPECT_EQ(parsed->width, 3);
-    EXPECT_EQ(parsed->height, 2);
+    EXPECT_EQ(std::pair(parsed->width, parsed->height), std::pair(3, 2));
     EXPECT_EQ(parsed->cells, world.cells);
     EXPECT_FALSE(tshost::ParseCreateWorldPayload(b.substr(0, b.size() - 1)).has_value());
     EXPECT_FALSE(tshost::ParseCreateWorldPayload(b + 'x').has_value());
-
     world.cells.pop_back();
     EXPECT_THROW(tshost::CreateWorldPayload(world), std::invalid_argument);
-}
 
-TEST(HostkitWorld, FillClipsToTheGrid) {
-    tshost::WorldLayout world(4, 3);
-    world.Fill(-2, 1, 2, 9, tshost::Matter(7, 1.0f, 1.0f));
-    int filled = 0;
-    for (int y = 0; y < 3; ++y)
-        for (int x = 0; x < 4; ++x) {
-            const bool inside = x < 2 && y >= 1;
-            EXPECT_EQ(world.at(x, y).elementIdx, inside ? 7 : 255) << x << "," << y;
-            filled += inside;
-        }
-    EXPECT_EQ(filled, 4);
-}
-
-TEST(HostkitWorld, ByteGridsHoldOneBytePerGameCell) {
     const std::vector<uint8_t> values{1, 2, 3, 4, 5, 6};
     EXPECT_EQ(tshost::CellByteGridPayload(3, 2, values), std::string("\x01\x02\x03\x04\x05\x06", 6));
     EXPECT_THROW(tshost::CellByteGridPayload(2, 2, values), std::invalid_argument);
@@ -412,56 +388,40 @@ TEST(HostkitSaveGame, RoundTripsEveryVersionAtItsExactLength) {
     }
 }
 
-TEST(HostkitSaveGame, WriterRefusesWhatItCannotWrite) {
+TEST(HostkitSaveGame, RefusesWhatCannotBeWrittenOrRead) {
     tshost::SaveGame world = SmallWorld();
+    const std::string good = tshost::WriteSaveGame(world);
     EXPECT_THROW(tshost::WriteSaveGame(world, 6), std::invalid_argument);
     EXPECT_THROW(tshost::WriteSaveGame(world, 14), std::invalid_argument);
     world.diseases.pop_back();
     EXPECT_THROW(tshost::WriteSaveGame(world, 9), std::invalid_argument);
     // Version 8 does not store diseases: their count does not matter.
     EXPECT_EQ(tshost::WriteSaveGame(world, 8).size(), 212u);
-}
 
-TEST(HostkitSaveGame, ReaderRefusesMalformedBlobs) {
-    const std::string good = tshost::WriteSaveGame(SmallWorld());
     ASSERT_TRUE(tshost::ReadSaveGame(good));
-    auto refused = [](const std::string& blob, const char* why) {
+    auto with = [&good](size_t offset, const std::string& bytes) { return std::string(good).replace(offset, bytes.size(), bytes); };
+    auto i32 = [](int32_t v) { return std::string(reinterpret_cast<const char*>(&v), 4); };
+    const std::pair<std::string, const char*> malformed[] = {
+        {with(3, "X"), "magic"},
+        {with(7, " "), "magic"},  // the eighth magic byte must be zero
+        {good.substr(0, 5), "magic"},
+        {good.substr(0, 14), "header"},
+        {with(8, i32(14)), "version 14"},
+        {with(8, i32(6)), "version 6"},
+        {good + '\0', "must be 309 bytes, not 310"},
+        {good.substr(0, good.size() - 1), "must be 309 bytes, not 308"},
+        {with(8, i32(12)), "must be 308 bytes, not 309"},  // the same bytes labelled version 12: one byte too long
+        {with(12, i32(2)), "dimensions"},
+        {with(16, i32(2)), "dimensions"},
+        {with(12, i32(-4)), "dimensions"},
+        {with(12, i32(0x10000) + i32(0x10000)), "overflow"},
+        {with(12, i32(0x40000000) + i32(4)), "overflow"},  // wraps to a small 32-bit product
+    };
+    for (const auto& [blob, why] : malformed) {
         const tshost::SaveReadResult r = tshost::ReadSaveGame(blob);
         EXPECT_FALSE(r.save.has_value()) << why;
         EXPECT_NE(r.error.find(why), std::string::npos) << r.error;
-    };
-    auto withInt = [&good](size_t offset, int32_t value) {
-        std::string b = good;
-        std::memcpy(b.data() + offset, &value, 4);
-        return b;
-    };
-
-    std::string b = good;
-    b[3] = 'X';
-    refused(b, "magic");
-    b = good;
-    b[7] = ' ';  // the eighth magic byte must be zero
-    refused(b, "magic");
-    refused(good.substr(0, 5), "magic");
-    refused(good.substr(0, 14), "header");
-
-    refused(withInt(8, 14), "version 14");
-    refused(withInt(8, 6), "version 6");
-    refused(good + '\0', "must be 309 bytes, not 310");
-    refused(good.substr(0, good.size() - 1), "must be 309 bytes, not 308");
-    // The same bytes labelled version 12 are one byte too long.
-    refused(withInt(8, 12), "must be 308 bytes, not 309");
-
-    refused(withInt(12, 2), "dimensions");
-    refused(withInt(16, 2), "dimensions");
-    refused(withInt(12, -4), "dimensions");
-    std::string huge = withInt(12, 0x10000);
-    std::memcpy(huge.data() + 16, "\x00\x00\x01\x00", 4);
-    refused(huge, "overflow");
-    // Dimensions that wrap to a small 32-bit product must not pass either.
-    std::string wrap = withInt(12, 0x40000000);
-    std::memcpy(wrap.data() + 16, "\x04\x00\x00\x00", 4);
-    refused(wrap, "overflow");
+    }
 }
 
 }  // namespace

@@ -195,21 +195,6 @@ TEST_F(SaveLoad, RefusedBlobsLeaveTheWorldRunning) {
     EXPECT_EQ(SaveNow().size(), good.size());
 }
 
-TEST_F(SaveLoad, LoadWhileRunningRestartsOnTheNewWorld) {
-    Start(SmallWater());
-    RunFrame(0.1f);
-    tshost::SaveGame blob = Blob(6, 4, elements.records[kGranite].id, 300.0f, 50.0f);
-    const FrameResults* r = Load(tshost::WriteSaveGame(blob, 13));
-    ASSERT_NE(r, nullptr);
-    EXPECT_EQ(r->elementIdx[0], kGranite);
-    gameWidth = 4;
-    gameHeight = 2;
-    Post(SIM_MSG_DIG_CELL, DigCellPayload{7, 3, 0, {0, 0, 0}});
-    r = RunFrame(0.0f);
-    ASSERT_EQ(r->dugMatterCount, 1);
-    EXPECT_EQ(r->dugMatter[0].gameCell, 7);
-}
-
 TEST_F(SaveLoad, SettleWorldDropsUnstableCells) {
     elements.records[kIce].stateFlags = SIM_STATE_SOLID | SIM_ELEMENT_UNSTABLE;
     LoadTables(elements);

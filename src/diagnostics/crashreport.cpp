@@ -1,6 +1,7 @@
 #include "diagnostics/crashreport.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <setjmp.h>
 #include <sys/mman.h>
 #include <sys/syscall.h>
@@ -12,6 +13,7 @@
 #include <csignal>
 #include <ctime>
 #include <mutex>
+#include <new>
 
 #include "diagnostics/minidump.h"
 #include "diagnostics/processthreads.h"
@@ -376,58 +378,93 @@ namespace {
 // The alternate stack a thread got from us and the one it had before, which
 // is given back when the thread ends: whoever set that one (a sanitizer's
 // runtime, the host's own crash handler) releases it at its own thread exit.
-struct SignalStackOwner {
-    void* memory = nullptr;
-    std::size_t length = 0;
-    stack_t previous{nullptr, SS_DISABLE, 0};
-    ~SignalStackOwner() { ReleaseCrashSignalStack(); }
+// The record lives in a page of the stack's own mapping and is found through
+// a thread key, not in thread-local storage: a loaded library's thread-local
+// storage is allocated on a thread's first use, and the C library aborts the
+// process when that allocation finds no memory.
+struct SignalStackRecord {
+    void* memory;
+    std::size_t length;
+    stack_t previous;
 };
-thread_local SignalStackOwner tSignalStack;
+
+void ReleaseAtThreadExit(void* record);
+
+struct SignalStackKey {
+    pthread_key_t key{};
+    bool valid = false;
+    SignalStackKey() { valid = pthread_key_create(&key, &ReleaseAtThreadExit) == 0; }
+    // An unloaded library leaves no thread-exit call into its code behind;
+    // the stacks stay mapped for the threads still using them.
+    ~SignalStackKey() {
+        if (valid) pthread_key_delete(key);
+        valid = false;
+    }
+};
+SignalStackKey signalStackKey;
+
+SignalStackRecord* CurrentSignalStack() {
+    return signalStackKey.valid ? static_cast<SignalStackRecord*>(pthread_getspecific(signalStackKey.key)) : nullptr;
+}
 
 std::size_t PageSize() { return static_cast<std::size_t>(sysconf(_SC_PAGESIZE)); }
 
-// Our stack for this thread, mapped once with a guard page below it: an
-// overflow of the signal stack faults instead of writing over other memory.
-void* OwnSignalStack() {
-    if (tSignalStack.memory != nullptr) return tSignalStack.memory;
+// Our stack for this thread, mapped once: a guard page below it (an overflow
+// of the signal stack faults instead of writing over other memory), then the
+// stack, then the page of its record.
+SignalStackRecord* OwnSignalStack() {
+    if (SignalStackRecord* record = CurrentSignalStack()) return record;
+    if (!signalStackKey.valid) return nullptr;
     const std::size_t page = PageSize();
-    void* memory = mmap(nullptr, kSignalStackSize + page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    const std::size_t length = page + kSignalStackSize + page;
+    void* memory = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (memory == MAP_FAILED) return nullptr;
     mprotect(memory, page, PROT_NONE);
-    tSignalStack.memory = memory;
-    tSignalStack.length = kSignalStackSize + page;
-    return memory;
+    auto* record = new (static_cast<char*>(memory) + page + kSignalStackSize)
+        SignalStackRecord{memory, length, stack_t{nullptr, SS_DISABLE, 0}};
+    if (pthread_setspecific(signalStackKey.key, record) != 0) {
+        munmap(memory, length);
+        return nullptr;
+    }
+    return record;
 }
+
+// Puts the thread's previous stack back and unmaps ours; false while ours is
+// in use (a handler runs on it) or cannot be replaced.
+bool ReleaseSignalStack(SignalStackRecord* record) {
+    stack_t current{};
+    if (sigaltstack(nullptr, &current) != 0 || (current.ss_flags & SS_ONSTACK) != 0) return false;
+    const std::size_t page = PageSize();
+    const bool inUse =
+        (current.ss_flags & SS_DISABLE) == 0 && current.ss_sp == static_cast<char*>(record->memory) + page;
+    if (inUse) {
+        stack_t previous = record->previous;
+        if ((previous.ss_flags & SS_DISABLE) != 0) previous = stack_t{nullptr, SS_DISABLE, 0};
+        if (sigaltstack(&previous, nullptr) != 0) return false;
+    }
+    munmap(record->memory, record->length);  // the record with it
+    return true;
+}
+
+void ReleaseAtThreadExit(void* record) { ReleaseSignalStack(static_cast<SignalStackRecord*>(record)); }
 }  // namespace
 
 void EnsureCrashSignalStack() {
     stack_t current{};
     if (sigaltstack(nullptr, &current) != 0 || (current.ss_flags & SS_ONSTACK) != 0) return;
     if ((current.ss_flags & SS_DISABLE) == 0 && current.ss_size >= kSignalStackSize) return;
-    void* memory = OwnSignalStack();
-    if (memory == nullptr) return;
+    SignalStackRecord* record = OwnSignalStack();
+    if (record == nullptr) return;
     stack_t next{};
-    next.ss_sp = static_cast<char*>(memory) + PageSize();
+    next.ss_sp = static_cast<char*>(record->memory) + PageSize();
     next.ss_size = kSignalStackSize;
     // The replaced stack is not ours to release; it is put back when the thread ends.
-    if (sigaltstack(&next, nullptr) == 0) tSignalStack.previous = current;
+    if (sigaltstack(&next, nullptr) == 0) record->previous = current;
 }
 
 void ReleaseCrashSignalStack() {
-    if (tSignalStack.memory == nullptr) return;
-    stack_t current{};
-    if (sigaltstack(nullptr, &current) != 0 || (current.ss_flags & SS_ONSTACK) != 0) return;
-    const bool inUse = (current.ss_flags & SS_DISABLE) == 0 &&
-                       current.ss_sp == static_cast<char*>(tSignalStack.memory) + PageSize();
-    if (inUse) {
-        stack_t previous = tSignalStack.previous;
-        if ((previous.ss_flags & SS_DISABLE) != 0) previous = stack_t{nullptr, SS_DISABLE, 0};
-        if (sigaltstack(&previous, nullptr) != 0) return;
-    }
-    munmap(tSignalStack.memory, tSignalStack.length);
-    tSignalStack.memory = nullptr;
-    tSignalStack.length = 0;
-    tSignalStack.previous = stack_t{nullptr, SS_DISABLE, 0};
+    SignalStackRecord* record = CurrentSignalStack();
+    if (record != nullptr && ReleaseSignalStack(record)) pthread_setspecific(signalStackKey.key, nullptr);
 }
 
 void InstallCrashHandler(CrashCallbackSource source) {

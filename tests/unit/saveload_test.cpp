@@ -183,7 +183,9 @@ TEST_F(SaveLoad, RefusedBlobsLeaveTheWorldRunning) {
         std::memcpy(b.data() + 16, &h, 4);
         return b;
     };
-    EXPECT_EQ(Send(SIM_MSG_LOAD_SAVE_GAME, withDimensions(2, 4)), 0u);
+    // 5 x 4 cells, so 2 x 10 and 10 x 2 have the length: only the border refuses them.
+    EXPECT_EQ(Send(SIM_MSG_LOAD_SAVE_GAME, withDimensions(2, 10)), 0u);
+    EXPECT_EQ(Send(SIM_MSG_LOAD_SAVE_GAME, withDimensions(10, 2)), 0u);
     EXPECT_EQ(Send(SIM_MSG_LOAD_SAVE_GAME, withDimensions(1 << 20, 1 << 20)), 0u);
     EXPECT_EQ(Send(SIM_MSG_LOAD_SAVE_GAME, std::string("SIMS")), 0u);
     EXPECT_TRUE(Reported("LoadSaveGame refused"));

@@ -1,6 +1,7 @@
 // Numeric helpers whose results are defined for every input.
 #pragma once
 
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -27,5 +28,11 @@ inline int32_t SaturateToInt32(int64_t value) {
 }
 
 inline bool IsFinite(float value) { return std::isfinite(value); }
+
+// A value below the smallest normal float (negatives included) counts as 0:
+// the simulation's threads flush subnormal results to zero (floatmode.h), so
+// matter at such a temperature would be at 0 K one step later. NaN is not
+// below it; callers refuse NaN first.
+inline bool BelowSmallestNormal(float value) { return value < FLT_MIN; }
 
 }  // namespace ts

@@ -394,8 +394,9 @@ struct SignalStackKey {
     pthread_key_t key{};
     bool valid = false;
     SignalStackKey() { valid = pthread_key_create(&key, &ReleaseAtThreadExit) == 0; }
-    // An unloaded library leaves no thread-exit call into its code behind;
-    // the stacks stay mapped for the threads still using them.
+    // The library is never unloaded, so this runs only at process exit:
+    // threads that end after it leave their stacks mapped, and no thread-exit
+    // call into a destroyed key is left behind.
     ~SignalStackKey() {
         if (valid) pthread_key_delete(key);
         valid = false;

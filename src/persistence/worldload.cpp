@@ -1,7 +1,7 @@
-#include <cfloat>
 #include <cmath>
 #include <cstring>
 
+#include "common/numeric.h"
 #include "common/report.h"
 #include "persistence/worldbuild.h"
 #include "simlib/simutil.h"
@@ -59,15 +59,14 @@ void SanitiseMatter(World& world, size_t c) {
         m = 100.0f;
     } else if (m > kMassCap) {
         m = kMassCap;
-    } else if (m < FLT_MIN) {
+    } else if (BelowSmallestNormal(m)) {
         // Masses clamp at 0 from below, and a subnormal mass is no mass: the
         // simulation thread flushes it to zero and would take the cell for
         // empty (and set it to 0 K) while its mass still reads above 0.
         m = 0.0f;
     }
-    // Below the smallest normal float counts as 0: the simulation thread
-    // flushes subnormals to zero, which would hold a cell with mass at 0 K.
-    if (t < FLT_MIN) t = 293.0f;
+    // A temperature that counts as 0 would hold a cell with mass at 0 K.
+    if (BelowSmallestNormal(t)) t = 293.0f;
     // A cell with mass is never hotter than the maximum.
     if (t > SIM_MAX_TEMPERATURE) t = SIM_MAX_TEMPERATURE;
     if (u.elementIdx[c] == world.sinkElementIdx || u.elementIdx[c] == world.vacuumElementIdx) {

@@ -111,14 +111,14 @@ void ConsumeMass(World& world, FloodFill& fill, const ConsumeMassPayload& m) {
 // Matter with a temperature outside (0, 10000] or a negative mass would leave
 // the cell outside its invariant; so would no mass outside [0, 10000] (an
 // empty cell takes the temperature of what it is given). A temperature below
-// the smallest normal float is 0 K: the simulation thread flushes it to zero.
+// the smallest normal float counts as 0 K.
 bool AcceptableAddMass(const World& world, const AddMassPayload& m) {
     if (!ValidGameCell(world, m.gameCell, "AddMass") || !ValidElement(world, m.elementIdx, "AddMass") ||
         !ValidDisease(world, m.diseaseIdx, "AddMass") || !Finite(m.mass, "the mass", "AddMass") ||
         !Finite(m.temperature, "the temperature", "AddMass"))
         return false;
     if (m.mass < 0.0f || !(m.temperature >= 0.0f && m.temperature <= SIM_MAX_TEMPERATURE) ||
-        (m.mass > 0.0f && m.temperature < FLT_MIN)) {
+        (m.mass > 0.0f && BelowSmallestNormal(m.temperature))) {
         TS_WARN("AddMass skipped: mass %f at temperature %f", double(m.mass), double(m.temperature));
         return false;
     }

@@ -1,6 +1,5 @@
 // Host cell modifications: add matter by its phase, replace a cell, or
 // replace it while pushing the old contents aside.
-#include <cfloat>
 #include <cmath>
 
 #include "common/numeric.h"
@@ -265,7 +264,7 @@ void ApplyOne(World& world, const ModifyCellPayload& p) {
     Modification mod{world.GameToSim(p.gameCell), p.elementIdx, p.mass, p.temperature, p.diseaseIdx, p.diseaseCount};
     // Matter below the smallest normal float is at 0 K: the simulation
     // thread flushes such a temperature to zero.
-    if ((mod.t < FLT_MIN && mod.m > 0.0f) || mod.t > SIM_MAX_TEMPERATURE) {
+    if ((BelowSmallestNormal(mod.t) && mod.m > 0.0f) || mod.t > SIM_MAX_TEMPERATURE) {
         TS_WARN("CLAMPING TEMPERATURE: Invalid cell modification msg: GameCell=%d T=%f M=%f EIdx=%d, DIdx=%d, DC=%d",
                 p.gameCell, double(p.temperature), double(p.mass), int(p.elementIdx), int(p.diseaseIdx),
                 p.diseaseCount);
@@ -275,7 +274,7 @@ void ApplyOne(World& world, const ModifyCellPayload& p) {
         } else if (p.replaceType == SIM_REPLACE_AND_DISPLACE) {
             // Clamped again, and floored, where it is written.
             mod.t = std::min(mod.t, SIM_MAX_TEMPERATURE);
-            if (!(mod.t >= FLT_MIN)) mod.t = 0.0f;
+            if (BelowSmallestNormal(mod.t)) mod.t = 0.0f;
         } else {
             // Matter is kept strictly inside (0, 10000) K: a cell with mass at
             // 0 K or at the maximum would fail the cell invariant.

@@ -2,11 +2,11 @@
 // modifications and its removes, each kind in arrival order. Host values are
 // checked before they index anything or reach a record.
 #include <algorithm>
-#include <cfloat>
 #include <cmath>
 #include <initializer_list>
 #include <optional>
 
+#include "common/numeric.h"
 #include "common/report.h"
 #include "simlib/components/buildingheatexchange.h"
 #include "simlib/components/diseaseemitter.h"
@@ -180,7 +180,7 @@ void ApplyEmitterMessages(World& world, PendingFrame& frame) {
         // flushes it to zero).
         ModifyMassEmitterPayload modify = m;
         if (m.emitMass > 0.0f && m.emitTemperature >= 0.0f &&
-            !(m.emitTemperature >= FLT_MIN && m.emitTemperature <= SIM_MAX_TEMPERATURE)) {
+            (BelowSmallestNormal(m.emitTemperature) || m.emitTemperature > SIM_MAX_TEMPERATURE)) {
             modify.emitTemperature = m.emitTemperature > SIM_MAX_TEMPERATURE ? SIM_MAX_TEMPERATURE : kColdestMatter;
             TS_WARN("ModifyMassEmitter: emission temperature %f clamped to %f", double(m.emitTemperature),
                     double(modify.emitTemperature));

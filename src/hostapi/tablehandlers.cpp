@@ -51,9 +51,12 @@ uint64_t HandleSetWorldFlags(BinaryBufferReader& reader) {
         TS_WARN("SetWorldFlags: payload of %llu bytes, 2 needed", static_cast<unsigned long long>(reader.size()));
         return 0;
     }
-    World* world = GetRuntime().simData.get();
-    if (world != nullptr)
-        world->worldFlags = static_cast<uint8_t>((world->worldFlags & ~payload.clearBits) | payload.setBits);
+    Runtime& rt = GetRuntime();
+    World* world = rt.simData.get();
+    if (world == nullptr) return 0;
+    // Every settling step reads the flags: they change between cycles.
+    std::lock_guard<std::mutex> cycle(rt.exchange.cycleLock);
+    world->worldFlags = static_cast<uint8_t>((world->worldFlags & ~payload.clearBits) | payload.setBits);
     return 0;
 }
 

@@ -66,6 +66,25 @@ TEST_F(Lifecycle, LoadAgainWhileRunning) {
     EXPECT_EQ(ReportCount(), 0u);
 }
 
+// Immediate messages that change the world land between cycles: the flag
+// that chooses how unstable solids settle is read by every step of a cycle
+// that runs while the host sends it.
+TEST_F(Lifecycle, WorldFlagsChangeBetweenCycles) {
+    elements.records[kIce].stateFlags = SIM_STATE_SOLID | SIM_ELEMENT_UNSTABLE;
+    LoadTables(elements);
+    WorldLayout world(64, 48, Matter(kOxygen, 260.0f, 1.0f));
+    world.Fill(0, 0, 64, 1, Matter(kGranite, 260.0f, 500.0f));
+    world.Fill(0, 8, 64, 40, Matter(kIce, 260.0f, 50.0f));
+    ASSERT_NE(Start(world), nullptr);
+    for (int frame = 0; frame < 20; ++frame) {
+        EndFrame(4.0f);  // twenty steps, each settling the ice
+        ASSERT_NE(Exchange(), nullptr);
+        for (int i = 0; i < 20; ++i) Post(SIM_MSG_SET_WORLD_FLAGS, SetWorldFlagsPayload{1, uint8_t(i & 1)});
+    }
+    ASSERT_NE(RunFrame(0.2f), nullptr);
+    EXPECT_EQ(ReportCount(), 0u);
+}
+
 // The conduit manager used from a second host thread while frames run: its
 // lock serialises the exports and the sim thread's removal passes, and the
 // energy it queues for buildings reaches them.

@@ -161,6 +161,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     s.Frame("final frame");
     s.Exchange("final frame");
+    ParkSimThread("end of input");
     ConduitTemperatureManager_Shutdown();
     return 0;
 }

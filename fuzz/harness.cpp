@@ -135,6 +135,11 @@ void WorldSize(int32_t& gameWidth, int32_t& gameHeight) {
     gameHeight = world ? world->gameHeight() : 0;
 }
 
+void ParkSimThread(const char* where) {
+    // HashWorld runs between cycles: it returns once the released cycle has published.
+    if (SIM_HandleMessage(SIM_MSG_HASH_WORLD, 0, nullptr) == 0) Fail("%s: HashWorld answered 0 with a world", where);
+}
+
 size_t CheckFrame(const FrameResults* r, int32_t w, int32_t h, const char* where) {
     if (r == nullptr) return 0;
     const ts::Runtime& rt = ts::GetRuntime();

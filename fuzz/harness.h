@@ -63,6 +63,12 @@ size_t CheckFrame(const FrameResults* results, int32_t gameWidth, int32_t gameHe
 // The game size of the world the library holds (0 x 0 without one).
 void WorldSize(int32_t& gameWidth, int32_t& gameHeight);
 
+// Waits until the cycle in flight has published; the sim thread then stays
+// parked until the next exchange. The targets end each input here, so that
+// the leak check between inputs never scans a cycle half done (and a report
+// from it is never a pointer in flight). Aborts when no world answers.
+void ParkSimThread(const char* where);
+
 // Fuzz bytes as a stream of values; past the end every read gives zeros.
 class Bytes {
 public:

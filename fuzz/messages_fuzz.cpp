@@ -251,5 +251,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     s.Send(SIM_MSG_END_FRAME, std::string(reinterpret_cast<const char*>(&kEndOfInput), sizeof kEndOfInput));
     s.Exchange(std::string(size_t(kCells), '\0'), "final exchange");
     s.Exchange(std::string(size_t(kCells), '\0'), "final exchange");
+    ParkSimThread("end of input");
     return 0;
 }

@@ -90,7 +90,12 @@ float ExchangeGas(World& world, int32_t c, int32_t n) {
     const float oldT = u.temperature[dst];
     const float newMass = amount + oldMass;
     u.mass[dst] = newMass;
-    u.temperature[dst] = std::clamp((amount * ts + oldMass * oldT) / newMass, std::min(ts, oldT), std::max(ts, oldT));
+    float mixed = std::clamp((amount * ts + oldMass * oldT) / newMass, std::min(ts, oldT), std::max(ts, oldT));
+    // Into an empty cell (0 K) from gas just above the smallest normal
+    // temperature, amount * ts flushes to zero on this thread: the gas keeps
+    // its own temperature instead of becoming matter at 0 K.
+    if (!(mixed > 0.0f)) mixed = std::max(ts, oldT);
+    u.temperature[dst] = mixed;
     AddDisease(u, dst, disease, count, world.diseases);
 
     const float left = u.mass[src] - amount;

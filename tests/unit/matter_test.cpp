@@ -119,6 +119,15 @@ TEST_F(MatterFixture, GasExchanges) {
     EXPECT_EQ(ts::ExchangeGas(*empty, At(*empty, 1, 1), At(*empty, 2, 1)), 0.0f);
     EXPECT_TRUE(Is(*empty, 2, 1, kVacuum, 0.0f, 0.0f));
     EXPECT_TRUE(empty->outputCollector.changedCells.empty());
+
+    // Gas just above the smallest normal temperature: on the simulation
+    // thread, amount x temperature flushes to zero. The gas that fills an
+    // empty cell keeps its own temperature; it is never matter at 0 K.
+    SimThreadFloatMode floatMode;
+    const float cold = 1.7816802e-38f;
+    auto chill = Make(2, 1, kVacuum, 0.0f, 0.0f, {{1, 1, kOxygen, cold, 0.12f}});
+    EXPECT_GT(ts::ExchangeGas(*chill, At(*chill, 1, 1), At(*chill, 2, 1)), 0.0f);
+    EXPECT_TRUE(Is(*chill, 2, 1, kOxygen, 0.015f, cold));
 }
 
 // One kilogram of oxygen at the left of two vacuum cells, walked both ways:
